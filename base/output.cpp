@@ -1,0 +1,64 @@
+#include "base/output.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Large enough for every message of the program, a 255-character text
+// included.
+constexpr std::size_t kMessageCapacity = 1024;
+
+void printTo(int fd, const char* format, va_list args) {
+  std::array<char, kMessageCapacity> message{};
+  const int wanted = std::vsnprintf(message.data(), message.size(), format, args);
+  if (wanted <= 0) {
+    return;
+  }
+  const auto length = static_cast<std::size_t>(wanted) < message.size()
+                          ? static_cast<std::size_t>(wanted)
+                          : message.size() - 1;
+  writeAll(fd, std::span<const char>(message.data(), length));
+}
+
+}  // namespace
+
+bool writeAll(int fd, std::span<const char> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+void writeOut(std::string_view text) { writeAll(STDOUT_FILENO, text); }
+
+void printOut(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printTo(STDOUT_FILENO, format, args);
+  va_end(args);
+}
+
+void printErr(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printTo(STDERR_FILENO, format, args);
+  va_end(args);
+}
+
+void reportSystemError(const char* prefix) {
+  const int error = errno;
+  printErr("%s: %s\n", prefix, std::strerror(error));
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+// Standard output and standard error are written straight to their
+// descriptors, never buffered: the guard timer's handler can then add its
+// message after everything already printed without touching stdio.
+
+// Writes every byte, retrying short writes; false when the descriptor fails.
+bool writeAll(int fd, std::span<const char> bytes);
+
+void writeOut(std::string_view text);
+void printOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void printErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "prefix: reason\n" on standard error, the reason taken from errno.
+void reportSystemError(const char* prefix);

@@ -1,0 +1,50 @@
+#include "base/shell.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace {
+
+// The shell's process group, or 0; read by the guard timer's handler.
+volatile sig_atomic_t runningShellGroup = 0;
+
+}  // namespace
+
+int runShellLine(const char* commandLine) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // Its own process group, so that the scripts it starts can be stopped with it.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+
+  char shell[] = "/bin/sh";
+  char dashC[] = "-c";
+  char* arguments[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, shell, nullptr, &attributes, arguments, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) {
+    return -1;
+  }
+  runningShellGroup = child;
+
+  int status = 0;
+  pid_t waited = 0;
+  do {
+    waited = waitpid(child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  runningShellGroup = 0;
+  return waited == child ? status : -1;
+}
+
+void stopRunningShell() {
+  const pid_t group = runningShellGroup;
+  if (group > 0) {
+    kill(-group, SIGKILL);
+  }
+}

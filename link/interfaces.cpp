@@ -1,0 +1,71 @@
+#include "link/interfaces.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "base/address.h"
+#include "base/output.h"
+#include "base/result.h"
+#include "base/unique_fd.h"
+#include "link/driver.h"
+#include "link/settings.h"
+
+namespace {
+
+constexpr std::string_view kLinkInterface = "ruvo0";
+constexpr std::size_t kInterfaceListBytes = 4096;
+
+bool isLinkInterface(const ifreq& record) {
+  const std::string_view name(record.ifr_name, strnlen(record.ifr_name, sizeof record.ifr_name));
+  return name == kLinkInterface;
+}
+
+}  // namespace
+
+void printLinkAddresses(std::span<const ifreq> records) {
+  for (const ifreq& record : records) {
+    if (record.ifr_addr.sa_family != AF_INET || !isLinkInterface(record)) {
+      continue;
+    }
+    sockaddr_in address{};
+    std::memcpy(&address, &record.ifr_addr, sizeof address);
+    printOut("%s\n", inet_ntoa(address.sin_addr));
+  }
+}
+
+int listLinkInterfaceAddresses() {
+  const UniqueFd query(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  std::array<ifreq, kInterfaceListBytes / sizeof(ifreq)> records{};
+  ifconf list{};
+  list.ifc_len = static_cast<int>(sizeof records);
+  list.ifc_req = records.data();
+  if (!query.valid() || ::ioctl(query.get(), SIOCGIFCONF, &list) < 0) {
+    writeOut("<error>Unable to get ip addresses</error>");
+    return kResultFault;
+  }
+  const auto count = static_cast<std::size_t>(list.ifc_len) / sizeof(ifreq);
+  printLinkAddresses(std::span<const ifreq>(records).first(count));
+  return kResultOk;
+}
+
+int showRuvoAddresses() {
+  std::optional<in_addr> platform;
+  if (const int result = queryPlatformAddress(platform); result != kResultOk) {
+    return result;
+  }
+  if (!platform) {
+    LinkSettings settings{};
+    if (const int result = readLinkSettings(settings); result != kResultOk) {
+      return result;
+    }
+    platform = addressFromNumber(settings.platformAddress);
+  }
+  printOut("%-25s", inet_ntoa(*platform));
+  return listLinkInterfaceAddresses();
+}
