@@ -39,6 +39,8 @@ ssize_t readChunk(const InvocationState& state, const UniqueFd& connection, Repl
   }
 }
 
+}  // namespace
+
 int relayReply(const InvocationState& state, UniqueFd& connection) {
   for (;;) {
     ReplyBuffer buffer{};
@@ -68,8 +70,6 @@ int relayReply(const InvocationState& state, UniqueFd& connection) {
     }
   }
 }
-
-}  // namespace
 
 ChunkOutcome relayTextChunk(std::span<char> chunk) {
   std::replace(chunk.begin(), chunk.end(), '\0', ' ');

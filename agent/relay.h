@@ -4,11 +4,16 @@
 
 #include <span>
 
+#include "base/unique_fd.h"
 #include "cli/invocation.h"
 
 // Runs a remote command: connects to the agent, sends the command's request
 // and relays the reply to standard output.
 int runRemoteCommand(const InvocationState& state);
+
+// Relays the agent's reply to the request of `state.command` from
+// `connection` to standard output, until the reply's end or the connection's.
+int relayReply(const InvocationState& state, UniqueFd& connection);
 
 enum class ChunkOutcome { kMore, kComplete };
 

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -52,9 +53,7 @@ constexpr std::array<option, 31> kLongOptions{{
 // getopt_long wants the table ended by an all-zero entry.
 constexpr auto kOptionTable = [] {
   std::array<option, kLongOptions.size() + 1> table{};
-  for (std::size_t i = 0; i < kLongOptions.size(); ++i) {
-    table[i] = kLongOptions[i];
-  }
+  std::copy(kLongOptions.begin(), kLongOptions.end(), table.begin());
   return table;
 }();
 

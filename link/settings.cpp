@@ -62,6 +62,8 @@ bool scanLinkSettings(std::string_view text, LinkSettings& settings) {
   unsigned long long platformNumber = 0;
   long long port = 0;
   int consumed = 0;
+  // The conversion count and every value's range are checked below.
+  // NOLINTNEXTLINE(cert-err34-c)
   const int converted = std::sscanf(copy.data(), "%*s %*s %llx %*s %*s %llx %*s %lld%n", &spNumber,
                                     &platformNumber, &port, &consumed);
   if (converted >= 1 && fitsAddress(spNumber)) {

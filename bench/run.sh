@@ -1,0 +1,150 @@
+#!/bin/bash
+# Benchmarks zarn against the agent simulator on loopback and prints each
+# figure beside its target:
+#   - whole-process time of `zarn -I 127.0.0.1 -T` against a minimal client
+#     doing the same exchange (bench/baseline_client.c);
+#   - relay throughput of a 16 MiB reply (`zarn -L` to /dev/null);
+#   - peak RSS of zarn;
+#   - stripped size of the native build and of the static powerpc build.
+# The exchanges run in a private network (and mount) namespace, so
+# 127.0.0.1:6789 collides with nothing, and any /pstore is hidden under an
+# empty tmpfs there, so zarn finds no settings and uses port 6789.
+#   bench/run.sh [WORK_DIR]     (default /tmp/zarn-bench; needs root)
+# Not a test and not part of CI: it takes a few minutes, mostly building.
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mkdir -p "${1:-/tmp/zarn-bench}" && cd "${1:-/tmp/zarn-bench}" && pwd)
+flood_bytes=16777216
+
+build_all() {
+    if [ ! -x /usr/bin/time ]; then
+        apt-get install -y -q time >/dev/null 2>&1 ||
+            { apt-get update -q >/dev/null && apt-get install -y -q time >/dev/null; }
+    fi
+    cmake -S "$source_dir" -B "$work/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DZARN_TESTS=OFF >"$work/native.log"
+    cmake --build "$work/native" >>"$work/native.log"
+    cmake -S "$source_dir" -B "$work/powerpc" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/powerpc-linux-gnu.cmake" \
+        -DZARN_STATIC=ON -DZARN_TESTS=OFF >"$work/powerpc.log"
+    cmake --build "$work/powerpc" --target zarn >>"$work/powerpc.log" 2>&1
+    cc -O2 -Wall -Werror -o "$work/baseline_client" "$source_dir/bench/baseline_client.c"
+    strip -o "$work/zarn.native.stripped" "$work/native/zarn"
+    powerpc-linux-gnu-strip -o "$work/zarn.powerpc.stripped" "$work/powerpc/zarn"
+}
+
+# Runs the simulator with extra flags "$@" until stop_agent; waits until it listens.
+start_agent() {
+    rm -f "$work/agent.ready"
+    "$work/native/zarn-agent-sim" --listen 127.0.0.1 --port 6789 --log /dev/null \
+        --ready "$work/agent.ready" "$@" >"$work/agent.err" 2>&1 &
+    agent_pid=$!
+    for _ in $(seq 500); do
+        [ -e "$work/agent.ready" ] && return 0
+        kill -0 "$agent_pid" 2>/dev/null || break
+        sleep 0.01
+    done
+    echo "agent simulator did not start:" >&2
+    cat "$work/agent.err" >&2
+    exit 1
+}
+agent_pid=
+stop_agent() {
+    if [ -n "$agent_pid" ]; then
+        kill "$agent_pid" 2>/dev/null || true
+        wait "$agent_pid" 2>/dev/null || true
+        agent_pid=
+    fi
+}
+
+# Mean wall time in seconds of command number $2 (1-based) in hyperfine CSV $1.
+mean_of() { awk -F, -v row="$(($2 + 1))" 'NR == row { print $2 }' "$1"; }
+
+# Largest peak RSS in KiB over $1 runs of the remaining arguments.
+peak_rss() {
+    local runs=$1 most=0 kib
+    shift
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null
+        kib=$(tail -n 1 "$work/rss")
+        [ "$kib" -gt "$most" ] && most=$kib
+    done
+    echo "$most"
+}
+
+measure() {
+    ip link set lo up
+    if [ -d /pstore ]; then
+        mount -t tmpfs -o mode=0755 tmpfs /pstore
+    fi
+    local zarn=$work/native/zarn client=$work/baseline_client
+    trap stop_agent EXIT
+
+    start_agent --reply "Sun Dec  6 12:00:00 UTC 2026"
+    "$zarn" -I 127.0.0.1 -T >"$work/exchange.out"
+    grep -q 2026 "$work/exchange.out" || { echo "zarn -T got no reply" >&2; exit 1; }
+    hyperfine -N --style none --warmup 50 --runs 1000 --export-csv "$work/exchange.csv" \
+        "$zarn -I 127.0.0.1 -T" "$client 127.0.0.1 6789 T" >/dev/null
+    rss_exchange=$(peak_rss 20 "$zarn" -I 127.0.0.1 -T)
+    rss_baseline=$(peak_rss 20 "$client" 127.0.0.1 6789 T)
+    stop_agent
+
+    start_agent --flood "$flood_bytes"
+    hyperfine -N --style none --warmup 1 --runs 10 --export-csv "$work/flood.csv" \
+        "$zarn -I 127.0.0.1 -L" "$client 127.0.0.1 6789 L" >/dev/null
+    rss_flood=$(peak_rss 3 "$zarn" -I 127.0.0.1 -L)
+    stop_agent
+
+    local rss=$((rss_exchange > rss_flood ? rss_exchange : rss_flood))
+    {
+        echo "zarn_mean=$(mean_of "$work/exchange.csv" 1)"
+        echo "client_mean=$(mean_of "$work/exchange.csv" 2)"
+        echo "zarn_flood=$(mean_of "$work/flood.csv" 1)"
+        echo "client_flood=$(mean_of "$work/flood.csv" 2)"
+        echo "rss=$rss"
+        echo "rss_baseline=$rss_baseline"
+    } >"$work/figures"
+}
+
+figure() { sed -n "s/^$1=//p" "$work/figures"; }
+
+report() {
+    local native_size powerpc_size
+    native_size=$(stat -c %s "$work/zarn.native.stripped")
+    powerpc_size=$(stat -c %s "$work/zarn.powerpc.stripped")
+    awk -v zm="$(figure zarn_mean)" -v cm="$(figure client_mean)" \
+        -v zf="$(figure zarn_flood)" -v cf="$(figure client_flood)" \
+        -v rss="$(figure rss)" -v rssb="$(figure rss_baseline)" -v mib="$((flood_bytes / 1048576))" \
+        -v ns="$native_size" -v ps="$powerpc_size" '
+        function row(what, figure, target, ok) {
+            printf "%-40s %-26s %-14s %s\n", what, figure, target, ok
+        }
+        function verdict(ok) { return ok ? "met" : "MISSED" }
+        BEGIN {
+            row("figure", "measured", "target", "")
+            row("zarn -T, whole process", sprintf("%.3f ms (%.2fx)", zm * 1000, zm / cm),
+                "<= 1.2x baseline", verdict(zm / cm <= 1.2))
+            row("  baseline client, same exchange", sprintf("%.3f ms", cm * 1000), "", "")
+            row("relay of a " mib " MiB reply (zarn -L)", sprintf("%.0f MiB/s", mib / zf), "", "")
+            row("  baseline client, same reply", sprintf("%.0f MiB/s", mib / cf), "", "")
+            row("zarn peak RSS", sprintf("%d KiB (%.2f MiB)", rss, rss / 1024), "< 1.5 MiB",
+                verdict(rss < 1.5 * 1024))
+            row("  baseline client peak RSS", sprintf("%d KiB", rssb), "", "")
+            row("stripped zarn, native", sprintf("%d KiB", ns / 1024), "", "")
+            row("stripped zarn, static powerpc", sprintf("%d KiB", ps / 1024), "< 900 KiB",
+                verdict(ps < 900 * 1024))
+        }'
+}
+
+if [ -z "${ZARN_BENCH_INSIDE:-}" ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "run.sh: needs root (network namespace)" >&2
+        exit 1
+    fi
+    build_all
+    ZARN_BENCH_INSIDE=1 unshare -mn --propagation private "$0" "$work"
+    report
+else
+    measure
+fi

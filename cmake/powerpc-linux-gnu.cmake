@@ -1,0 +1,18 @@
+# Cross build for the service processor: 32-bit big-endian PowerPC with
+# Debian's powerpc-linux-gnu toolchain. Target programs run under qemu-ppc,
+# which finds the target's C library under the same root.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR powerpc)
+
+set(CMAKE_C_COMPILER powerpc-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER powerpc-linux-gnu-g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/powerpc-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-ppc;-L;/usr/powerpc-linux-gnu)
+set(ZARN_TEST_EMULATOR "qemu-ppc -L /usr/powerpc-linux-gnu" CACHE STRING
+    "Command line that runs target programs in the end-to-end tests")

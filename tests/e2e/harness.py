@@ -1,0 +1,196 @@
+"""Shared fixture of the end-to-end tests: runs build/zarn, the agent simulator
+and the driver stand-in inside the sandbox made by sandbox.sh.
+
+Locations come from the environment (set by CTest): ZARN, ZARN_AGENT_SIM,
+RUVO_STANDIN_LIB and, for a cross build, ZARN_EMULATOR ("qemu-ppc -L ...").
+"""
+import contextlib
+import os
+import re
+import shlex
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+from dataclasses import dataclass
+
+ZARN = os.environ.get("ZARN", "")
+AGENT_SIM = os.environ.get("ZARN_AGENT_SIM", "")
+STANDIN_LIB = os.environ.get("RUVO_STANDIN_LIB", "")
+EMULATOR = shlex.split(os.environ.get("ZARN_EMULATOR", ""))
+
+SETTINGS = "/pstore/ruvo_config"
+DRIVER_NODE = "/dev/ruvo/ruvo0"
+SCRIPTS = "/usr/local/bin"
+PLATFORM = "169.254.101.3"
+SP = "169.254.101.2"
+HOSTS = ("127.0.0.1\tlocalhost\n"
+         "::1\tlocalhost ip6-localhost ip6-loopback\n"
+         "127.0.0.1\tzarn-loop.test\n"
+         "10.20.30.40\tbuildhost.example.test buildhost\n")
+
+
+def settings_text(sp=SP, platform=PLATFORM, port=6789):
+    """The three lines the program writes for these values."""
+    def line(key, text):
+        a, b, c, d = (int(x) for x in text.split("."))
+        return f"{key} {text} 0x{a << 24 | b << 16 | c << 8 | d:08x}\n"
+    return line("sp", sp) + line("p0", platform) + f"zarn {port}\n"
+
+
+def unescape(line):
+    """Decodes one line of the simulator's request log into bytes."""
+    return re.sub(rb"\\(x[0-9a-f]{2}|n|\\)", lambda m: {b"n": b"\n", b"\\": b"\\"}.get(
+        m.group(1)) or bytes([int(m.group(1)[1:], 16)]), line.encode("latin-1"))
+
+
+@dataclass
+class Result:
+    out: bytes
+    err: bytes
+    status: int      # exit status; negative: ended by that signal
+    elapsed: float   # seconds
+
+
+class Agent:
+    """A running simulator; `requests()` gives the request bytes it logged."""
+
+    def __init__(self, proc, log, ready):
+        self.proc, self.log, self.ready = proc, log, ready
+
+    def lines(self):
+        with contextlib.suppress(FileNotFoundError), open(self.log, encoding="latin-1") as f:
+            return f.read().splitlines()
+        return []
+
+    def requests(self, count=1, timeout=5.0):
+        """Waits until at least `count` connections were logged."""
+        deadline = time.monotonic() + timeout
+        while len(self.lines()) < count and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return [unescape(line) for line in self.lines()]
+
+
+class SandboxTest(unittest.TestCase):
+    """Base of every e2e test: fresh sandbox files and a private directory."""
+
+    @classmethod
+    def setUpClass(cls):
+        # Refuse to touch a real machine: these are the sandbox's own mounts.
+        for path in ("/pstore", SCRIPTS):
+            if not os.path.ismount(path):
+                raise RuntimeError(f"{path} is not the sandbox's; run through sandbox.sh")
+        socket.if_nametoindex("ruvo0")
+        for name, value in (("ZARN", ZARN), ("ZARN_AGENT_SIM", AGENT_SIM),
+                            ("RUVO_STANDIN_LIB", STANDIN_LIB)):
+            if not value or not os.path.exists(value):
+                raise RuntimeError(f"{name} does not name a built file: {value!r}")
+
+    def setUp(self):
+        if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
+            subprocess.run(["mount", "-o", "remount,rw", "/pstore"], check=True)
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(SETTINGS)
+        with open("/etc/hosts", "w") as f:
+            f.write(HOSTS)
+        for name in os.listdir(SCRIPTS):
+            path = os.path.join(SCRIPTS, name)
+            shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) \
+                else os.remove(path)
+        shutil.rmtree("/dev/ruvo", ignore_errors=True)
+        os.makedirs("/dev/ruvo")
+        with open(DRIVER_NODE, "w"):
+            pass
+        self.dir = tempfile.mkdtemp(prefix="zarn-e2e-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        self.standin_log = os.path.join(self.dir, "standin.log")
+        self.standin = {}   # RUVO_STANDIN_GET / RUVO_STANDIN_FAIL for zarn
+        self._agents = 0
+
+    def zarn(self, *args, timeout=10, env=None):
+        """Runs zarn in the test's directory with the driver stand-in."""
+        preload = {"LD_PRELOAD": STANDIN_LIB, "RUVO_STANDIN_LOG": self.standin_log,
+                   **self.standin}
+        base = {k: v for k, v in os.environ.items()
+                if k != "LD_PRELOAD" and not k.startswith("RUVO_STANDIN_")}
+        # A sanitizer build would refuse a preloaded library ahead of its runtime.
+        asan = base.get("ASAN_OPTIONS", "")
+        base["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+        base.update(env or {})
+        if EMULATOR:
+            cmd = EMULATOR + [w for k, v in preload.items() for w in ("-E", f"{k}={v}")]
+            cmd += [ZARN]
+        else:
+            cmd, base = [ZARN], {**base, **preload}
+        start = time.monotonic()
+        proc = subprocess.run(cmd + [str(a) for a in args], cwd=self.dir, env=base,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        return Result(proc.stdout, proc.stderr, proc.returncode, time.monotonic() - start)
+
+    @contextlib.contextmanager
+    def agent(self, *flags, listen=PLATFORM, port=6789):
+        """Runs the agent simulator for the body of a with statement."""
+        self._agents += 1
+        log = os.path.join(self.dir, f"agent{self._agents}.log")
+        ready = os.path.join(self.dir, f"agent{self._agents}.ready")
+        errors = open(os.path.join(self.dir, f"agent{self._agents}.err"), "w+b")
+        proc = subprocess.Popen(
+            EMULATOR + [AGENT_SIM, "--listen", listen, "--port", str(port), "--log", log,
+                        "--ready", ready, *map(str, flags)],
+            cwd=self.dir, stdin=subprocess.DEVNULL, stdout=errors, stderr=errors)
+        try:
+            deadline = time.monotonic() + 10
+            while not os.path.exists(ready):
+                if proc.poll() is not None or time.monotonic() > deadline:
+                    errors.seek(0)
+                    self.fail(f"agent simulator did not start: {errors.read()!r}")
+                time.sleep(0.01)
+            yield Agent(proc, log, ready)
+        finally:
+            if proc.poll() is None:
+                proc.send_signal(signal.SIGTERM)
+                try:
+                    proc.wait(2)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+            errors.close()
+
+    def write_settings(self, text):
+        with open(SETTINGS, "w") as f:
+            f.write(text)
+
+    def driver_log(self):
+        """The stand-in's lines: "NAME 0xNUMBER DOTTED"."""
+        with contextlib.suppress(FileNotFoundError), open(self.standin_log) as f:
+            return f.read().splitlines()
+        return []
+
+    def install_script(self, name, body):
+        """Puts an executable shell script into the sandbox's /usr/local/bin."""
+        path = os.path.join(SCRIPTS, name)
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\n" + body)
+        os.chmod(path, 0o755)
+        return path
+
+    def ip(self, *args):
+        """Changes the sandbox's network for this test; undone afterwards."""
+        if not getattr(self, "_network_changed", False):
+            self._network_changed = True
+            self.addCleanup(reset_network)
+        subprocess.run(["ip", *map(str, args)], check=True)
+
+
+def reset_network():
+    """Back to the sandbox's initial link: ruvo0 with 169.254.101.2/24 only."""
+    run = lambda *a: subprocess.run(["ip", *a], stderr=subprocess.DEVNULL)
+    for _, link in socket.if_nameindex():
+        if link not in ("lo", "ruvo0", "plat0"):
+            run("link", "del", link)
+    run("addr", "flush", "dev", "ruvo0")
+    run("addr", "add", f"{SP}/24", "dev", "ruvo0")
+    run("neigh", "flush", "dev", "ruvo0", "nud", "permanent")

@@ -1,0 +1,74 @@
+#!/bin/bash
+# Runs CMD as root in a private mount and network namespace over an overlay of
+# the root file system, so the end-to-end tests can own /pstore, /etc/hosts,
+# /usr/local/bin and /dev/ruvo without changing the machine.
+#   tests/e2e/sandbox.sh CMD...
+# Inside: lo up; veth ruvo0 (169.254.101.2/24, SP end) <-> plat0 (169.254.101.3/24).
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "sandbox.sh: must be run as root" >&2
+    exit 1
+fi
+if [ $# -eq 0 ]; then
+    echo "usage: sandbox.sh CMD..." >&2
+    exit 2
+fi
+
+if [ -z "${ZARN_SANDBOX_TOP:-}" ]; then
+    # Outer half: make the mount point, run the inner half in new namespaces
+    # and remove the mount point afterwards. The namespaces (and with them
+    # every mount and the veth pair) vanish when their last process ends.
+    top=$(mktemp -d /tmp/zarn-sbx.XXXXXX)
+    trap 'rmdir "$top" 2>/dev/null || true' EXIT
+    status=0
+    ZARN_SANDBOX_TOP=$top ZARN_SANDBOX_CWD=$PWD \
+        unshare -mn --propagation private "$0" "$@" || status=$?
+    exit "$status"
+fi
+
+top=$ZARN_SANDBOX_TOP
+cwd=$ZARN_SANDBOX_CWD
+root=$top/root
+mount -t tmpfs -o mode=0700 tmpfs "$top"
+mkdir "$top/up" "$top/work" "$root"
+mount -t overlay overlay -o "lowerdir=/,upperdir=$top/up,workdir=$top/work" "$root"
+
+mount --rbind /proc "$root/proc"
+mount -t sysfs sysfs "$root/sys" 2>/dev/null || mount --rbind /sys "$root/sys"
+mount -t tmpfs -o mode=0755 tmpfs "$root/dev"
+for node in null zero full random urandom tty; do
+    if [ -e "/dev/$node" ]; then
+        touch "$root/dev/$node"
+        mount --bind "/dev/$node" "$root/dev/$node"
+    fi
+done
+mkdir "$root/dev/pts" "$root/dev/shm"
+mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
+ln -s /proc/self/fd "$root/dev/fd"
+ln -s /proc/self/fd/0 "$root/dev/stdin"
+ln -s /proc/self/fd/1 "$root/dev/stdout"
+ln -s /proc/self/fd/2 "$root/dev/stderr"
+mkdir -m 0755 "$root/dev/ruvo"
+touch "$root/dev/ruvo/ruvo0"
+chmod 0666 "$root/dev/ruvo/ruvo0"
+
+mkdir -p "$root/pstore" "$root/usr/local/bin"
+mount -t tmpfs -o mode=0755 tmpfs "$root/pstore"
+mount -t tmpfs -o mode=0755 tmpfs "$root/usr/local/bin"
+
+# Test-owned name service files: the upper layer takes the writes, and names
+# that are not in the hosts table are asked of a resolver on loopback that
+# does not exist, so no query leaves the namespace.
+printf '127.0.0.1\tlocalhost\n169.254.101.3\tplatform.zarn.test\n' >"$root/etc/hosts"
+printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$root/etc/resolv.conf"
+
+ip link set lo up
+ip link add ruvo0 type veth peer name plat0
+ip addr add 169.254.101.2/24 dev ruvo0
+ip addr add 169.254.101.3/24 dev plat0
+ip link set ruvo0 up
+ip link set plat0 up
+
+exec chroot "$root" /usr/bin/env -u ZARN_SANDBOX_TOP -u ZARN_SANDBOX_CWD \
+    -C "$cwd" "$@"

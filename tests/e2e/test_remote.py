@@ -1,0 +1,127 @@
+"""Remote commands: request bytes, reply relaying, connection failures and the
+guard timer, against the agent simulator."""
+import harness
+from harness import SP, settings_text
+
+RETURN_VAL = b"<returnVal>0</returnVal></zarn>\n"
+ABNORMAL = b"<error>Abnormal socket closure</error></zarn>\n"
+TIMEOUT = b"<error>connection timeout</error>"
+BAD_PORT = b"<error>Invalid port value</error>\n"
+REFUSED = b"<error>connect error</error>: Connection refused\n"
+
+
+class RequestTest(harness.SandboxTest):
+    def test_request_bytes_for_every_command(self):
+        cases = [([f"-{c}"], c.encode(), b"OK\n") for c in "bCdeHLsTv"]
+        cases += [
+            (["-f"], b"f", RETURN_VAL), (["-B"], b"B", RETURN_VAL),
+            (["--forcedShutdown"], b"f", RETURN_VAL), (["--getversion"], b"L", b"OK\n"),
+            (["-D", "-a", "10.0.0.1"], b"D 10.0.0.1\n", b"OK\n"),
+            (["-D"], b"D \n", b"OK\n"),
+            (["-E", "-a", "10.0.0.1", "-m", "255.255.255.0", "-g", "10.0.0.254"],
+             b"E 10.0.0.1 255.255.255.0 10.0.0.254", b"OK\n"),
+            (["-E"], b"E   " + SP.encode(), b"OK\n"),
+            (["-E", "-i", "eth1", "-a", "10.0.0.1", "-m", "255.0.0.0"],
+             b'E -name"eth1" 10.0.0.1 255.0.0.0 ' + SP.encode(), b"OK\n"),
+            (["-E", "-i", "", "-a", "10.0.0.1"], b"E 10.0.0.1  " + SP.encode(), b"OK\n"),
+            (["-h", "5"], b"h 5\n", b"OK\n"), (["--mcpoll", "9"], b"p 9\n", b"OK\n"),
+            (["-h", ""], b"h \n", b"OK\n"),
+            (["-o", "7000"], b"o 7000", b"OK\n"),
+            (["-c", "2", "-n", "-"], b"c 2", None),
+            (["--getCpuid=-4", "-n", "-"], b"c -4", None),
+        ]
+        with self.agent("--reply", "OK") as agent:
+            for i, (args, request, out) in enumerate(cases, 1):
+                with self.subTest(args=args):
+                    r = self.zarn(*args, "-w", "2")
+                    self.assertEqual(agent.requests(i)[-1], request)
+                    if out is not None:
+                        self.assertEqual((r.out, r.err, r.status), (out, b"", 0))
+
+
+class ReplyTest(harness.SandboxTest):
+    def test_reply_relaying(self):
+        cases = [
+            (["--reply", "OK"], b"OK\n"),
+            (["--reply", "line1\\nline2\\t."], b"line1\nline2\t.\n"),
+            (["--reply", "first part, second part", "--chunk", "5", "--pause", "50"],
+             b"first part, second part\n"),
+            (["--reply", "x" * 600], b"x" * 600 + b"\n"),
+            (["--reply", "OK\\x03tail", "--no-etx"], b"OK\ntail"),
+            (["--reply", "ab\\x03cd"], b"ab\ncd\x03"),
+            (["--reply", "a\\x00b\\x00"], b"a b \n"),
+            (["--reply", "partial", "--no-etx", "--close-early"], b"partial" + ABNORMAL),
+            (["--reply", "", "--no-etx", "--close-early"], ABNORMAL),
+        ]
+        for flags, out in cases:
+            with self.subTest(flags=flags), self.agent(*flags):
+                r = self.zarn("-T", "-w", "2")
+                self.assertEqual((r.out, r.err, r.status), (out, b"", 0))
+
+    def test_no_reply_is_read_for_forced_commands(self):
+        with self.agent("--silent") as agent:
+            for i, command in enumerate("fB", 1):
+                with self.subTest(command=command):
+                    r = self.zarn(f"-{command}")
+                    self.assertEqual((r.out, r.err, r.status), (RETURN_VAL, b"", 0))
+                    self.assertLess(r.elapsed, 1.0)
+                    self.assertEqual(agent.requests(i)[-1], command.encode())
+
+
+class ConnectionTest(harness.SandboxTest):
+    def test_nothing_listening(self):
+        r = self.zarn("-T", "-w", "2")
+        self.assertEqual((r.out, r.status), (b"", 242))
+        self.assertIn(r.err, (b"", REFUSED))
+
+    def test_port_from_the_settings_file_is_checked(self):
+        with self.agent("--reply", "OK") as agent:
+            for port in (0, 65536, -1, 100000):
+                with self.subTest(port=port):
+                    self.write_settings(settings_text(port=port))
+                    r = self.zarn("-T", "-w", "2")
+                    self.assertEqual((r.out, r.err, r.status), (BAD_PORT, b"", 242))
+            self.assertEqual(agent.lines(), [])
+        with self.agent("--reply", "OK", port=65535):
+            self.write_settings(settings_text(port=65535))
+            r = self.zarn("-T", "-w", "2")
+            self.assertEqual((r.out, r.err, r.status), (b"OK\n", b"", 0))
+
+    def test_host_names(self):
+        for host in ("no.such.host", "300.1.2.3"):
+            with self.subTest(host=host):
+                r = self.zarn("-I", host, "-T", "-w", "2")
+                self.assertEqual((r.out, r.status), (b"", 242))
+                self.assertTrue(r.err.startswith(b"gethostbyname: "), r.err)
+        with self.agent("--reply", "OK", listen="127.0.0.1") as agent:
+            r = self.zarn("-I", "zarn-loop.test", "-T", "-w", "2")
+            self.assertEqual((r.out, r.err, r.status), (b"OK\n", b"", 0))
+            self.assertEqual(agent.requests(), [b"T"])
+
+
+class GuardTimerTest(harness.SandboxTest):
+    def assertTimedOut(self, r, out):
+        self.assertEqual((r.out, r.err, r.status), (out, b"", 2))
+        self.assertGreater(r.elapsed, 0.9)
+        self.assertLess(r.elapsed, 3.5)
+
+    def test_silent_agent(self):
+        with self.agent("--silent"):
+            self.assertTimedOut(self.zarn("-T", "-w", "1"), TIMEOUT)
+
+    def test_timeout_message_follows_earlier_output(self):
+        with self.agent("--reply", "partial", "--no-etx"):
+            self.assertTimedOut(self.zarn("-T", "-w", "1"), b"partial" + TIMEOUT)
+
+    def test_address_that_never_answers(self):
+        self.ip("neigh", "replace", "169.254.101.9", "lladdr", "02:00:00:00:00:09",
+                "dev", "ruvo0", "nud", "permanent")
+        self.assertTimedOut(self.zarn("-I", "169.254.101.9", "-T", "-w", "1"), TIMEOUT)
+
+    def test_waits_without_a_timer_or_within_it(self):
+        flags = ["--reply", "partial", "--no-etx", "--close-early", "--delay", "1200"]
+        for wait in ("-1", "0", "abc", "3"):
+            with self.subTest(wait=wait), self.agent(*flags):
+                r = self.zarn("-T", "-w", wait)
+                self.assertEqual((r.out, r.err, r.status), (b"partial" + ABNORMAL, b"", 0))
+                self.assertGreater(r.elapsed, 1.1)

@@ -1,0 +1,125 @@
+#!/bin/bash
+# shellcheck disable=SC2016  # the bash -c and awk programs expand their own arguments
+# Installs a configured and built tree into a scratch DESTDIR, packs it with
+# `cpack -G DEB`, and checks what both hold: the program, its manual page and
+# its bash completion, and the agent simulator only when it was asked for.
+#   tests/package/check-install.sh BUILD_DIR
+set -uo pipefail
+
+if [ $# -ne 1 ] || [ ! -f "$1/CMakeCache.txt" ]; then
+    echo "usage: check-install.sh BUILD_DIR (a configured and built tree)" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+scratch=$(mktemp -d /tmp/zarn-package.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
+passed=0
+failed=0
+check() {
+    local what=$1
+    shift
+    if "$@" >"$scratch/check.log" 2>&1; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $what"
+        sed 's/^/    /' "$scratch/check.log"
+    fi
+}
+# Runs "$@" and fails when it fails or prints anything.
+silent() {
+    local output
+    output=$("$@" 2>&1) || { echo "$output"; return 1; }
+    [ -z "$output" ] || { echo "$output"; return 1; }
+}
+holds() { grep -qxF -e "$2" "$1" || { echo "missing $2"; return 1; }; }
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+
+main_files=(usr/bin/zarn usr/share/man/man1/zarn.1 usr/share/bash-completion/completions/zarn)
+sim_files=(usr/bin/zarn-agent-sim usr/share/man/man1/zarn-agent-sim.1)
+sim_built=false
+[ -x "$build/zarn-agent-sim" ] && sim_built=true
+sim_wanted=$(cache_value ZARN_INSTALL_AGENT_SIM)
+$sim_built || sim_wanted=OFF
+
+# The default install, as a packager runs it.
+tree=$scratch/tree
+check "cmake --install into DESTDIR" \
+    env DESTDIR="$tree" cmake --install "$build" --prefix /usr
+(cd "$tree" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$scratch/tree.list"
+expected=("${main_files[@]}")
+[ "$sim_wanted" = ON ] && expected+=("${sim_files[@]}")
+printf '%s\n' "${expected[@]}" | sort >"$scratch/expected.list"
+# zarn-agent-sim belongs only when ZARN_INSTALL_AGENT_SIM is ON; nothing else
+# (test libraries, stand-ins) belongs at all.
+check "install tree holds exactly: ${expected[*]}" diff "$scratch/expected.list" "$scratch/tree.list"
+check "installed zarn is executable" test -x "$tree/usr/bin/zarn"
+
+# The simulator's own component, asked for by name.
+if $sim_built; then
+    sim_tree=$scratch/sim-tree
+    check "cmake --install --component agent-sim" \
+        cmake --install "$build" --prefix "$sim_tree" --component agent-sim
+    check "agent-sim component holds the simulator" test -x "$sim_tree/bin/zarn-agent-sim"
+    check "agent-sim component holds its manual page" \
+        test -f "$sim_tree/share/man/man1/zarn-agent-sim.1"
+    check "zarn-agent-sim.1 formats without warnings" \
+        silent groff -ww -z -man "$sim_tree/share/man/man1/zarn-agent-sim.1"
+fi
+
+check "zarn.1 formats without warnings" silent groff -ww -z -man "$tree/usr/share/man/man1/zarn.1"
+
+completion=$tree/usr/share/bash-completion/completions/zarn
+check "the completion registers itself" \
+    bash -c 'source "$1" && complete -p zarn | grep -qx "complete -F _zarn zarn"' _ "$completion"
+
+# Every option of the program's table must be completed and documented.
+options_source=$source_dir/cli/options.cpp
+short=$(sed -n 's/^constexpr char kShortOptions\[\] = "\(.*\)";$/\1/p' "$options_source" | tr -d ':')
+mapfile -t long < <(sed -n 's/^ *{"\([A-Za-z]*\)", [a-z_]*_argument,.*/\1/p' "$options_source")
+check "option table read from cli/options.cpp" test "${#short}" -gt 20 -a "${#long[@]}" -gt 20
+bash -c 'source "$1"; COMP_WORDS=(zarn -); COMP_CWORD=1; _zarn; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$completion" >"$scratch/offered" 2>&1
+for ((i = 0; i < ${#short}; i++)); do
+    option=-${short:i:1}
+    check "completion offers $option" holds "$scratch/offered" "$option"
+    check "zarn.1 documents $option" grep -qF ".BR \\$option " "$source_dir/man/zarn.1"
+done
+for name in "${long[@]}"; do
+    check "completion offers --$name" holds "$scratch/offered" "--$name"
+    check "zarn.1 documents --$name" grep -qF "\\-\\-$name" "$source_dir/man/zarn.1"
+done
+
+# The Debian package, built beside the tree, not inside it.
+check "cpack -G DEB" cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package"
+deb=$(find "$scratch/package" -maxdepth 1 -name '*.deb' | head -n 1)
+check "cpack made a .deb" test -n "$deb"
+if [ -n "$deb" ]; then
+    dpkg-deb -c "$deb" >"$scratch/deb.contents"
+    awk '!/^d/ { sub(/^\.\//, "", $6); print $6 }' "$scratch/deb.contents" | sort >"$scratch/deb.list"
+    check "package holds exactly: ${expected[*]}" diff "$scratch/expected.list" "$scratch/deb.list"
+    check "package files belong to root/root" \
+        silent awk '$2 != "root/root" { print }' "$scratch/deb.contents"
+    check "package zarn is rwxr-xr-x root/root" \
+        grep -qE '^-rwxr-xr-x root/root .* \./usr/bin/zarn$' "$scratch/deb.contents"
+    check "package depends on libc6" \
+        bash -c 'dpkg-deb -f "$1" Depends | grep -qw libc6' _ "$deb"
+
+    dpkg-deb -x "$deb" "$scratch/unpacked"
+    machine=$(readelf -h "$scratch/unpacked/usr/bin/zarn" | sed -n 's/^ *Machine: *//p')
+    architecture=$(dpkg-deb -f "$deb" Architecture)
+    case $machine in
+        PowerPC) wanted_architecture=powerpc ;;
+        *X86-64) wanted_architecture=amd64 ;;
+        *) wanted_architecture="(unknown machine $machine)" ;;
+    esac
+    check "package architecture $architecture matches a $machine binary" \
+        test "$architecture" = "$wanted_architecture"
+    check "packaged zarn is stripped" \
+        bash -c '! readelf -S "$1" | grep -qw .symtab' _ "$scratch/unpacked/usr/bin/zarn"
+fi
+
+echo "package: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
