@@ -118,7 +118,7 @@ report() {
         -v rss="$(figure rss)" -v rssb="$(figure rss_baseline)" -v mib="$((flood_bytes / 1048576))" \
         -v ns="$native_size" -v ps="$powerpc_size" '
         function row(what, figure, target, ok) {
-            printf "%-40s %-26s %-14s %s\n", what, figure, target, ok
+            printf "%-40s %-26s %-18s %s\n", what, figure, target, ok
         }
         function verdict(ok) { return ok ? "met" : "MISSED" }
         BEGIN {
