@@ -4,8 +4,6 @@
 
 #include <climits>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -27,27 +25,6 @@ std::string requestOf(const InvocationState& state) {
   RequestBuffer buffer{};
   const auto request = formatRequest(state, buffer);
   return request ? std::string(*request) : "(none)";
-}
-
-TEST(Request, EveryFormat) {
-  std::vector<std::pair<char, std::string>> cases{
-      {'c', "c 2"},
-      {'D', "D 1.2.3.4\n"},
-      {'h', "h 7\n"},
-      {'p', "p 7\n"},
-      {'o', "o 7000"},
-      {'E', "E 1.2.3.4 255.0.0.0 1.2.3.1"},
-      {'J', "J p=1.2.3.4 s=1.2.3.1"},
-      {' ', "(none)"},
-      {'j', "(none)"},
-      {'O', "(none)"},
-  };
-  for (const char letter : std::string_view("bBCdefHLsTv")) {
-    cases.emplace_back(letter, std::string(1, letter));
-  }
-  for (const auto& [letter, expected] : cases) {
-    EXPECT_EQ(requestOf(filledState(letter)), expected) << letter;
-  }
 }
 
 TEST(Request, FieldsAreSentAsTheyStand) {

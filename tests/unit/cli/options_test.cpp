@@ -85,16 +85,6 @@ TEST(Options, DefaultsComeFromTheLinkSettings) {
   EXPECT_EQ(textOf(state.portText), "7000");
 }
 
-TEST(Options, LongOptionsTakeEqualsOrNextWordAndAbbreviate) {
-  const Parsed parsed =
-      parse({"--addr=1.2.3.4", "--gateway", "5.6.7.8", "--hostI=9.9.9.9", "--forcedR"});
-  EXPECT_EQ(parsed.outcome.action, ParseAction::kDispatch);
-  EXPECT_EQ(parsed.state.command, 'B');
-  EXPECT_EQ(textOf(parsed.state.addr), "1.2.3.4");
-  EXPECT_EQ(textOf(parsed.state.gateway), "5.6.7.8");
-  EXPECT_EQ(textOf(parsed.state.hostIp), "9.9.9.9");
-}
-
 TEST(Options, NumbersAreTheLeadingInteger) {
   const std::vector<std::pair<std::string, int>> cases{
       {"3x", 3}, {"-7", -7}, {" 12", 12}, {"2147483647", INT_MAX}, {"0", 0}};
@@ -106,19 +96,6 @@ TEST(Options, NumbersAreTheLeadingInteger) {
   }
   EXPECT_EQ(parse({"-T", "-w", "abc"}).state.waitSeconds, 0);
   EXPECT_EQ(parse({"-T", "-w", "99999999999"}).state.waitSeconds, 0);
-}
-
-TEST(Options, LastWriterOfASlotWins) {
-  EXPECT_EQ(textOf(parse({"-h", "3", "-l", "7"}).state.level), "7");
-  const Parsed poll = parse({"-l", "7", "-p", "3"});
-  EXPECT_EQ(poll.state.command, 'p');
-  EXPECT_EQ(textOf(poll.state.level), "3");
-  EXPECT_EQ(textOf(parse({"-o", "7000"}).state.newPort), "7000");
-}
-
-TEST(Options, LongArgumentIsCutTo255Characters) {
-  const Parsed parsed = parse({"-b", "-a", std::string(300, 'x')});
-  EXPECT_EQ(textOf(parsed.state.addr), std::string(255, 'x'));
 }
 
 }  // namespace
