@@ -120,11 +120,14 @@ class SandboxTest(unittest.TestCase):
         asan = base.get("ASAN_OPTIONS", "")
         base["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
         base.update(env or {})
+        # Under qemu the preload must reach only the target program; qemu's
+        # -E splits its value at commas, so the stand-in's lists stay plain.
         if EMULATOR:
-            cmd = EMULATOR + [w for k, v in preload.items() for w in ("-E", f"{k}={v}")]
-            cmd += [ZARN]
+            cmd = EMULATOR + ["-E", f"LD_PRELOAD={STANDIN_LIB}", ZARN]
+            preload.pop("LD_PRELOAD")
         else:
-            cmd, base = [ZARN], {**base, **preload}
+            cmd = [ZARN]
+        base.update(preload)
         start = time.monotonic()
         proc = subprocess.run(cmd + [str(a) for a in args], cwd=self.dir, env=base,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
