@@ -25,6 +25,10 @@
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
+/* The stand-in answers for the program alone. The scripts the program runs
+ * must not load it: under an emulator they are host programs, which cannot. */
+__attribute__((constructor)) static void keep_to_this_process(void) { unsetenv("LD_PRELOAD"); }
+
 static int is_driver_node(int fd) {
     char link[64], path[256];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);

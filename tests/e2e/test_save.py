@@ -1,0 +1,235 @@
+"""Saving link settings: setZarnPort once the agent confirms, the setRuvo
+sequence, the refusal of command-line texts that are not plain, and the guard
+timer over the save and its scripts."""
+import contextlib
+import os
+import subprocess
+
+import harness
+from harness import HOSTS, PLATFORM, SETTINGS, SP, settings_text
+
+ALIAS = "platform.ruvo.local"
+CONFIRM = b"<cmdRetVal>0</cmdRetVal>\n"
+CANT_SAVE = b"Zarn: Unable to save Ruvo IP Configuration is /pstore/ruvo_config\n"
+NO_HOSTS = b"<error>Unable to save host information</error?\n"
+NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
+DONE = b"<returnVal>0</returnVal></zarn>\n"
+TIMEOUT = b"<error>connection timeout</error>"
+REFUSED = b"<error>connect error</error>: Connection refused\n"
+OLD_SETTINGS = settings_text(sp="169.254.7.2", platform="169.254.7.3", port=7000)
+# The platform's old line sits among the others, which must survive in order.
+_lines = HOSTS.splitlines(keepends=True)
+OLD_HOSTS = "".join(_lines[:2] + [f"169.254.7.3\t{ALIAS} old\n"] + _lines[2:])
+
+
+def remove(path):
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(path)
+
+
+def read(path):
+    with contextlib.suppress(FileNotFoundError), open(path) as f:
+        return f.read()
+    return None
+
+
+def hosts_after(address):
+    return HOSTS + f"{address}  {ALIAS}\n"
+
+
+class SaveTest(harness.SandboxTest):
+    def setUp(self):
+        super().setUp()
+        self.events = os.path.join(self.dir, "events")
+        self.fresh()
+
+    def fresh(self, settings=None, read_only=False):
+        """/pstore holding `settings` (None: no file, else owned by 1234:1234,
+        mode 0600), the old hosts table, no logs, no scratch file."""
+        remount = lambda mode: subprocess.run(["mount", "-o", f"remount,{mode}", "/pstore"],
+                                              check=True)
+        if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
+            remount("rw")
+        for path in (SETTINGS, self.events, self.standin_log):
+            remove(path)
+        with contextlib.suppress(FileNotFoundError):
+            os.rmdir(os.path.join(self.dir, ".hosts"))
+        with open("/etc/hosts", "w") as f:
+            f.write(OLD_HOSTS)
+        if settings is not None:
+            self.write_settings(settings)
+            os.chown(SETTINGS, 1234, 1234)
+            os.chmod(SETTINGS, 0o600)
+        if read_only:
+            remount("ro")
+
+    def scripts(self, statuses=(0, 0), before=""):
+        """Both scripts (none when `statuses` is None) log their name, argument
+        count, the settings file's lines, the hosts table's platform lines and
+        the driver requests made so far."""
+        for name, status in zip(("spIpConfig.sh", "addHosts.sh"), statuses or (None, None)):
+            remove(os.path.join(harness.SCRIPTS, name))
+            if status is not None:
+                self.install_script(name, f'{before}echo "${{0##*/}} $# $(grep -c . {SETTINGS}) '
+                                    f'$(grep -c {ALIAS} /etc/hosts) $(cat "$RUVO_STANDIN_LOG" '
+                                    f'2>/dev/null | wc -l)" >> {self.events}\nexit {status}\n')
+
+    def ran(self):
+        return (read(self.events) or "").splitlines()
+
+    def driver(self):
+        return [(line.split()[0].removesuffix("_IP_IOCTL"), line.split()[-1])
+                for line in self.driver_log()]
+
+    def assert_untouched(self, settings=None):
+        self.assertEqual(read(SETTINGS), settings)
+        self.assertEqual(read("/etc/hosts"), OLD_HOSTS)
+        self.assertEqual(self.ran(), [])
+
+
+class SetZarnPortTest(SaveTest):
+    def test_confirmed_port_is_saved_owned_by_root(self):
+        cases = [  # settings before, agent's address and port, args, saved, saved mode
+            (None, (PLATFORM, 6789), ["-o", "7100"], settings_text(port=7100), 0o644),
+            (None, (PLATFORM, 6789), ["--setZarnPort=65535", "-g", "169.254.101.9"],
+             settings_text(sp="169.254.101.9", port=65535), 0o644),
+            (OLD_SETTINGS, ("127.0.0.1", 7000), ["-o", "1", "-I", "127.0.0.1"],
+             settings_text(sp="169.254.7.2", platform="127.0.0.1", port=1), 0o600),
+        ]
+        self.scripts()
+        self.addCleanup(os.umask, os.umask(0))  # the program sets its own creation mask
+        for before, (listen, port), args, saved, mode in cases:
+            with self.subTest(args=args), self.agent(listen=listen, port=port) as agent:
+                self.fresh(before)
+                r = self.zarn(*args, "-w", "5")
+                self.assertEqual((r.out, r.err, r.status), (CONFIRM, b"", 0))
+                self.assertEqual(agent.requests()[-1], b"o " + saved.split()[-1].encode())
+                self.assertEqual(read(SETTINGS), saved)
+                st = os.stat(SETTINGS)
+                self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777), (0, 0, mode))
+                self.assertEqual(os.listdir("/pstore"), ["ruvo_config"])
+                self.assertEqual(read("/etc/hosts"), hosts_after(listen))
+                self.assertFalse(os.path.exists(os.path.join(self.dir, ".hosts")))
+                self.assertEqual(self.ran(), ["spIpConfig.sh 0 3 1 0", "addHosts.sh 0 3 1 0"])
+
+    def test_failures_of_the_save(self):
+        new_hosts, saved = hosts_after(PLATFORM), settings_text(port=7100)
+        old = settings_text(sp="169.254.7.2")
+        cases = [  # scripts' statuses, scratch blocked, /pstore read-only -> out, file, hosts, ran
+            ((0, 1), False, False, NO_SCRIPT, saved, new_hosts, 2),
+            ((1, 0), False, False, b"", saved, new_hosts, 2),  # the line's status is the last's
+            (None, False, False, NO_SCRIPT, saved, new_hosts, 0),
+            ((0, 0), True, False, NO_HOSTS, saved, OLD_HOSTS, 0),
+            ((0, 0), False, True, CANT_SAVE, old, OLD_HOSTS, 0),
+        ]
+        with self.agent():
+            for statuses, blocked, read_only, out, file, hosts, ran in cases:
+                with self.subTest(statuses=statuses, blocked=blocked, read_only=read_only):
+                    self.fresh(old if read_only else None, read_only)
+                    self.scripts(statuses)
+                    if blocked:  # no scratch file: every step of the hosts line fails
+                        os.mkdir(os.path.join(self.dir, ".hosts"))
+                    r = self.zarn("-o", "7100", "-w", "5")
+                    self.assertEqual((r.out, r.status), (out + CONFIRM, 0))
+                    self.assertEqual((read(SETTINGS), read("/etc/hosts")), (file, hosts))
+                    self.assertEqual(len(self.ran()), ran)
+
+    def test_only_a_whole_marker_before_any_nul_in_one_read_saves(self):
+        marker = "<cmdRetVal>0</cmdRetVal>"
+        cases = [  # agent flags, shown reply, saves
+            (["--no-confirm"], b"<cmdRetVal>1</cmdRetVal>\n", 0),
+            (["--split-confirm"], CONFIRM, 0),
+            (["--reply", "\\x00" + marker], b" " + CONFIRM, 0),
+            (["--reply", marker * 2, "--chunk", "24", "--pause", "100"],
+             marker.encode() + CONFIRM, 2),
+        ]
+        self.scripts()
+        for flags, shown, saves in cases:
+            with self.subTest(flags=flags), self.agent(*flags):
+                self.fresh()
+                r = self.zarn("-o", "7100", "-w", "5")
+                self.assertEqual((r.out, r.status), (shown, 0))
+                self.assertEqual(len(self.ran()), 2 * saves)
+                if saves:
+                    self.assertEqual(read(SETTINGS), settings_text(port=7100))
+                else:
+                    self.assert_untouched()
+
+
+class SetRuvoTest(SaveTest):
+    def test_sequence_tells_the_agent_saves_and_reconfigures_the_driver(self):
+        local = settings_text(sp="169.254.7.2", platform="127.0.0.1", port=7000)
+        new = ["-J", "-a", "192.168.1.1", "-g", "192.168.1.254"]
+        sent = b"J p=192.168.1.1 s=192.168.1.254"
+        saved = settings_text(sp="192.168.1.254", platform="192.168.1.1")
+        cases = [  # settings before, agent, /pstore read-only, args -> request, file after
+            (None, (PLATFORM, 6789), False, new, sent, saved),
+            (local, ("127.0.0.1", 7000), False, ["--setRuvo", "-a", "192.168.1.7"],
+             b"J p=192.168.1.7 s=169.254.7.2",
+             settings_text(sp="169.254.7.2", platform="192.168.1.7", port=7000)),
+            (None, None, False, new, None, saved),  # the save and the driver go on regardless
+            (local, ("127.0.0.1", 7000), True, new, sent, local),  # the driver gets the old file
+        ]
+        for before, listen, read_only, args, request, file in cases:
+            with self.subTest(args=args, agent=listen, read_only=read_only), \
+                    self.agent(listen=listen[0], port=listen[1]) if listen \
+                    else contextlib.nullcontext() as agent:
+                self.fresh(before, read_only)
+                # The request is sent before the save: the scripts find it logged.
+                wait = f"for i in $(seq 40); do [ -s {agent.log} ] && break; sleep 0.05; done\n" \
+                    f"[ -s {agent.log} ] || echo early >> {self.events}\n" if agent else ""
+                self.scripts(before=wait)
+                r = self.zarn(*args, "-w", "5")
+                self.assertEqual((r.out, r.status), ((CANT_SAVE if read_only else b"") + DONE, 0))
+                self.assertIn(r.err, (b"", REFUSED) if agent is None else (b"",))
+                self.assertEqual(agent.requests() if agent else [None], [request])
+                self.assertEqual(read(SETTINGS), file)
+                old = before.split()[4] if before else PLATFORM
+                sp, platform = file.split()[1], file.split()[4]  # pushed from the file after
+                self.assertEqual(self.driver(),
+                                 [("SET_PLAT", old), ("SET_PLAT", platform), ("SET_SP", sp)])
+                if read_only:
+                    self.assert_untouched(local)
+                else:
+                    self.assertEqual(read("/etc/hosts"), hosts_after(platform))
+                    self.assertEqual(self.ran(), ["spIpConfig.sh 0 3 1 1", "addHosts.sh 0 3 1 1"])
+
+
+class RefusalTest(SaveTest):
+    def test_texts_that_are_not_plain_are_refused_before_anything_happens(self):
+        trap = os.path.join(self.dir, "trap")
+        bad = ["1.2.3.4'", f"$(touch {trap})", "1.2.3.4;true", "1.2.3.4\n", "1.2.3.4 ", "",
+               "1.2.3", "0x1.2.3.4", "1.2.3.256"]
+        address = "<error>Refused {}: not a dotted-quad address</error>\n"
+        cases = [(["-J", "-a", t, "-g", SP], address.format("-a")) for t in bad]
+        cases += [(["-J", "-a", "10.1.1.1", "-g", t], address.format("-g")) for t in bad]
+        cases += [(["-o", "7100", "-I", t], address.format("-I")) for t in bad]
+        cases += [(["-o", "7100", "-g", t], address.format("-g")) for t in bad]
+        cases += [(["-o", t], "<error>Refused -o: not a port number in 1..65535</error>\n") for t in
+                  ["7100'", "$(id)", "7100;true", "7100\n", " 7100", "", "0", "65536", "+7100"]]
+        self.scripts()
+        with self.agent() as agent:
+            for args, message in cases:
+                with self.subTest(args=args):
+                    r = self.zarn(*args, "-w", "5")
+                    self.assertEqual((r.out, r.err, r.status), (message.encode(), b"", 234))
+                    self.assertEqual(self.driver_log(), [])
+                    self.assert_untouched()
+                    self.assertFalse(os.path.exists(trap))
+            self.assertEqual(agent.requests(1, timeout=0.3), [])
+
+
+class GuardTimerTest(SaveTest):
+    def test_timer_ends_a_save_whose_script_outlasts_the_wait(self):
+        cases = [(["-o", "7100"], settings_text(port=7100), 0),
+                 (["-J", "-a", "192.168.1.1"], settings_text(platform="192.168.1.1"), 1)]
+        self.scripts(before="sleep 8\n")
+        for args, saved, driver in cases:
+            with self.subTest(args=args), self.agent():
+                self.fresh()
+                r = self.zarn(*args, "-w", "1")
+                self.assertEqual((r.out, r.status), (TIMEOUT, 2))
+                self.assertLess(r.elapsed, 4)  # the sleeping script is stopped too
+                self.assertEqual(read(SETTINGS), saved)
+                self.assertEqual(read("/etc/hosts"), hosts_after(saved.split()[4]))
+                self.assertEqual((self.ran(), len(self.driver_log())), ([], driver))
