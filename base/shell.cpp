@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "base/deferred_alarm.h"
+
 extern char** environ;
 
 namespace {
@@ -13,14 +15,16 @@ namespace {
 // The shell's process group, or 0; read by the guard timer's handler.
 volatile sig_atomic_t runningShellGroup = 0;
 
-}  // namespace
-
-int runShellLine(const char* commandLine) {
+// Starts the shell in its own process group, so that the scripts it starts
+// can be stopped with it. The guard timer waits until the group is recorded;
+// the shell itself runs with the mask the caller had.
+pid_t startShell(const char* commandLine) {
+  const DeferredAlarm untilRecorded;
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  // Its own process group, so that the scripts it starts can be stopped with it.
   posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setsigmask(&attributes, &untilRecorded.previousMask());
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
 
   char shell[] = "/bin/sh";
   char dashC[] = "-c";
@@ -32,7 +36,16 @@ int runShellLine(const char* commandLine) {
     return -1;
   }
   runningShellGroup = child;
+  return child;
+}
 
+}  // namespace
+
+int runShellLine(const char* commandLine) {
+  const pid_t child = startShell(commandLine);
+  if (child < 0) {
+    return -1;
+  }
   int status = 0;
   pid_t waited = 0;
   do {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/deferred_alarm.h"
 #include "base/output.h"
 #include "base/shell.h"
 #include "base/text_slot.h"
@@ -40,8 +41,10 @@ void syncSettingsDirectory() {
 }
 
 // The settings file is replaced whole, through a temporary file beside it,
-// so that it is never seen truncated or half-written.
+// so that it is never seen truncated or half-written. The guard timer waits
+// until the temporary file is renamed or removed.
 bool writeSettingsFile(std::span<const char> content) {
+  const DeferredAlarm untilReplaced;
   TextSlot temporaryPath{};
   formatText(temporaryPath, "%s.%d", kSettingsPath, static_cast<int>(::getpid()));
   ::unlink(temporaryPath.data());
