@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +46,7 @@ std::string decode(const std::string& text) {
       out += '\n';
     else if (e == 't')
       out += '\t';
-    else if (e == 'x' && i + 2 < text.size() + 0 && i + 2 <= text.size() - 1 + 1) {
+    else if (e == 'x' && i + 2 < text.size()) {
       out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
       i += 2;
     } else
@@ -56,7 +57,8 @@ std::string decode(const std::string& text) {
 
 std::string escape(const std::string& bytes) {
   std::string out;
-  for (unsigned char c : bytes) {
+  for (const char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
     char hex[8];
     if (c == '\\')
       out += "\\\\";
@@ -65,11 +67,24 @@ std::string escape(const std::string& bytes) {
     else if (c >= 0x20 && c <= 0x7e)
       out += static_cast<char>(c);
     else {
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      (void)std::snprintf(hex, sizeof hex, "\\x%02x", c);
       out += hex;
     }
   }
   return out;
+}
+
+// A whole decimal number, or `fallback` when the text is not one.
+long number(const std::string& text, long fallback) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  return errno != 0 || end == text.c_str() || *end != '\0' ? fallback : value;
+}
+
+int smallNumber(const std::string& text, int fallback) {
+  const long value = number(text, fallback);
+  return value < 0 || value > 1 << 30 ? fallback : static_cast<int>(value);
 }
 
 bool parse(int argc, char** argv, Options& o) {
@@ -77,23 +92,23 @@ bool parse(int argc, char** argv, Options& o) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (a == "--help") {
-      std::fputs(kHelp, stdout);
+      (void)std::fputs(kHelp, stdout);
       std::exit(0);
     } else if (a == "--listen")
       o.listen = value();
     else if (a == "--port")
-      o.port = std::atoi(value().c_str());
+      o.port = smallNumber(value(), -1);
     else if (a == "--log")
       o.log = value();
     else if (a == "--ready")
       o.ready = value();
     else if (a == "--connections")
-      o.connections = std::atol(value().c_str());
+      o.connections = number(value(), -1);
     else if (a == "--reply") {
       o.reply = decode(value());
       o.hasReply = true;
     } else if (a == "--flood")
-      o.flood = std::atol(value().c_str());
+      o.flood = number(value(), -1);
     else if (a == "--no-etx")
       o.noEtx = true;
     else if (a == "--close-early")
@@ -101,21 +116,25 @@ bool parse(int argc, char** argv, Options& o) {
     else if (a == "--silent")
       o.silent = true;
     else if (a == "--delay")
-      o.delayMs = std::atoi(value().c_str());
+      o.delayMs = smallNumber(value(), 0);
     else if (a == "--chunk")
-      o.chunk = std::atoi(value().c_str());
+      o.chunk = smallNumber(value(), 0);
     else if (a == "--pause")
-      o.pauseMs = std::atoi(value().c_str());
+      o.pauseMs = smallNumber(value(), -1);
     else if (a == "--vpd-size")
-      o.vpdSize = std::atoi(value().c_str());
+      o.vpdSize = smallNumber(value(), 128);
     else if (a == "--no-confirm")
       o.noConfirm = true;
     else if (a == "--split-confirm")
       o.splitConfirm = true;
     else {
-      std::fprintf(stderr, "zarn-agent-sim: unknown option %s\n", a.c_str());
+      (void)std::fprintf(stderr, "zarn-agent-sim: unknown option %s\n", a.c_str());
       return false;
     }
+  }
+  if (o.port < 0 || o.port > 65535) {
+    (void)std::fputs("zarn-agent-sim: --port needs a number from 0 to 65535\n", stderr);
+    return false;
   }
   if (o.pauseMs < 0) o.pauseMs = o.chunk > 0 ? 50 : 0;
   return true;
@@ -138,19 +157,13 @@ void sendAll(int fd, const std::string& bytes, const Options& o) {
   }
 }
 
+// zarn writes each request with a single write, so the first read holds it.
 std::string readRequest(int fd) {
-  std::string request;
   char buffer[4096];
-  int waitMs = 5000;
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0) break;
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    request.append(buffer, static_cast<std::size_t>(n));
-    waitMs = 30;
-  }
-  return request;
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 5000) <= 0) return {};
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
 std::string textReply(char letter, const Options& o) {
@@ -174,7 +187,7 @@ void answer(int fd, const std::string& request, const Options& o) {
   if (o.silent || letter == 'f' || letter == 'B' || letter == 'J') return;
   sleepMs(o.delayMs);
   if (letter == 'c') {
-    const int cpu = std::atoi(request.c_str() + 1);
+    const long cpu = number(request.substr(1), 0);
     std::string block;
     for (int i = 0; i < o.vpdSize; ++i) block += static_cast<char>((i + cpu) & 0xff);
     sendAll(fd, block, o);
@@ -195,8 +208,8 @@ void serve(int fd, const Options& o) {
   const std::string request = readRequest(fd);
   if (!o.log.empty()) {
     if (FILE* log = std::fopen(o.log.c_str(), "a")) {
-      std::fprintf(log, "%s\n", escape(request).c_str());
-      std::fclose(log);
+      (void)std::fprintf(log, "%s\n", escape(request).c_str());
+      (void)std::fclose(log);
     }
   }
   answer(fd, request, o);
@@ -214,7 +227,7 @@ void serve(int fd, const Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, o)) return 2;
-  signal(SIGPIPE, SIG_IGN);
+  (void)signal(SIGPIPE, SIG_IGN);
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   const int yes = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -228,7 +241,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!o.ready.empty()) {
-    if (FILE* ready = std::fopen(o.ready.c_str(), "w")) std::fclose(ready);
+    if (FILE* ready = std::fopen(o.ready.c_str(), "w")) (void)std::fclose(ready);
   }
   for (long served = 0; o.connections < 0 || served < o.connections; ++served) {
     const int client = accept(listener, nullptr, nullptr);
