@@ -52,5 +52,5 @@ include(CPack)
 if(ZARN_TESTS AND (NOT DEFINED BUILD_TESTING OR BUILD_TESTING))
   add_test(NAME package.install
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check-install.sh ${CMAKE_BINARY_DIR})
-  set_tests_properties(package.install PROPERTIES TIMEOUT 120)
+  set_tests_properties(package.install PROPERTIES TIMEOUT 120 LABELS package)
 endif()
