@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include <string_view>
 
 #include "agent/guard_timer.h"
+#include "base/address.h"
 #include "base/number.h"
 #include "base/output.h"
 #include "base/result.h"
@@ -39,11 +39,7 @@ std::optional<in_addr> dottedNumber(const char* hostText) {
   const std::string_view text(hostText);
   const bool digitsAndDots = !text.empty() && text.back() != '.' &&
                              text.find_first_not_of("0123456789.") == std::string_view::npos;
-  in_addr number{};
-  if (!digitsAndDots || inet_aton(hostText, &number) == 0) {
-    return std::nullopt;
-  }
-  return number;
+  return digitsAndDots ? parseAddress(hostText) : std::nullopt;
 }
 
 std::optional<sockaddr_in> resolveAgent(const char* hostText, std::uint16_t port) {
