@@ -1,10 +1,10 @@
 #include "link/settings.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cinttypes>
-#include <cstdio>
 #include <limits>
 
 #include "base/address.h"
@@ -15,98 +15,173 @@
 
 namespace {
 
-// A well-formed file is under a hundred bytes; only this much is scanned.
-constexpr std::size_t kScannedBytes = 4096;
+// A well-formed file is under a hundred bytes; longer ones are read in turn.
+constexpr std::size_t kChunkBytes = 512;
+constexpr int kEnd = -1;
 
-constexpr bool fitsAddress(unsigned long long number) {
-  return number <= std::numeric_limits<std::uint32_t>::max();
-}
+// The file's bytes in order, read a chunk at a time.
+struct ByteStream {
+  int fd;
+  std::array<char, kChunkBytes> chunk;
+  std::size_t next;
+  std::size_t end;
+};
 
-constexpr bool fitsPort(long long port) {
-  return port >= std::numeric_limits<int>::min() && port <= std::numeric_limits<int>::max();
-}
-
-enum class FileRead { kMissing, kRead };
-
-// The file's first kScannedBytes - 1 bytes, NUL-terminated, and how many
-// there are.
-FileRead readSettingsFile(std::array<char, kScannedBytes>& text, std::size_t& length) {
-  const UniqueFd file(::open(kSettingsPath, O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) {
-    return FileRead::kMissing;
-  }
-  length = 0;
-  while (length < text.size() - 1) {
-    const ssize_t got = ::read(file.get(), text.data() + length, text.size() - 1 - length);
-    if (got <= 0) {
-      break;
+// The next byte, not taken, or kEnd after the last one; a read error ends the
+// text as the end of the file does.
+int peekByte(ByteStream& in) {
+  if (in.next == in.end) {
+    const ssize_t got = ::read(in.fd, in.chunk.data(), in.chunk.size());
+    in.next = 0;
+    in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (in.end == 0) {
+      return kEnd;
     }
-    length += static_cast<std::size_t>(got);
   }
-  text[length] = '\0';
-  return FileRead::kRead;
+  return static_cast<unsigned char>(in.chunk[in.next]);
+}
+
+void takeByte(ByteStream& in) { ++in.next; }
+
+// White space in the C locale; NUL is not.
+constexpr bool isSpace(int byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+
+void skipSpace(ByteStream& in) {
+  while (isSpace(peekByte(in))) {
+    takeByte(in);
+  }
+}
+
+// A "%s" field: a run of bytes other than white space, of any length, skipped.
+bool skipField(ByteStream& in) {
+  skipSpace(in);
+  if (peekByte(in) == kEnd) {
+    return false;
+  }
+  while (peekByte(in) != kEnd && !isSpace(peekByte(in))) {
+    takeByte(in);
+  }
+  return true;
+}
+
+constexpr int digitValue(int byte, unsigned base) {
+  int value = -1;
+  if (byte >= '0' && byte <= '9') {
+    value = byte - '0';
+  } else if (byte >= 'a' && byte <= 'f') {
+    value = byte - 'a' + 10;
+  } else if (byte >= 'A' && byte <= 'F') {
+    value = byte - 'A' + 10;
+  }
+  return value < static_cast<int>(base) ? value : -1;
+}
+
+struct ScannedNumber {
+  bool negative;
+  bool overflowed;  // the magnitude does not fit 64 bits
+  std::uint64_t magnitude;
+};
+
+// A "%x" or "%d" field: an optional sign, for base 16 an optional "0x" or "0X"
+// after a leading 0, then digits. As in the C library, "0x" followed by no hex
+// digit is the number 0 with the "x" taken.
+bool scanNumber(ByteStream& in, unsigned base, ScannedNumber& number) {
+  skipSpace(in);
+  number = {};
+  if (peekByte(in) == '+' || peekByte(in) == '-') {
+    number.negative = peekByte(in) == '-';
+    takeByte(in);
+  }
+  bool anyDigit = false;
+  if (base == 16 && peekByte(in) == '0') {
+    takeByte(in);
+    anyDigit = true;
+    if (peekByte(in) == 'x' || peekByte(in) == 'X') {
+      takeByte(in);
+    }
+  }
+  for (int digit = digitValue(peekByte(in), base); digit >= 0;
+       digit = digitValue(peekByte(in), base)) {
+    takeByte(in);
+    anyDigit = true;
+    const auto value = static_cast<std::uint64_t>(digit);
+    if (number.magnitude > (std::numeric_limits<std::uint64_t>::max() - value) / base) {
+      number.overflowed = true;
+    } else {
+      number.magnitude = number.magnitude * base + value;
+    }
+  }
+  return anyDigit;
+}
+
+// An address number is what the C library's 64-bit unsigned conversion gives
+// (the largest value on overflow, negation modulo 2^64 after a '-'), and must
+// fit 32 bits.
+bool scanAddress(ByteStream& in, std::uint32_t& address) {
+  ScannedNumber number{};
+  if (!scanNumber(in, 16, number)) {
+    return false;
+  }
+  const std::uint64_t value = number.overflowed ? std::numeric_limits<std::uint64_t>::max()
+                              : number.negative ? 0 - number.magnitude
+                                                : number.magnitude;
+  if (value > std::numeric_limits<std::uint32_t>::max()) {
+    return false;
+  }
+  address = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+// The port must fit an int.
+bool scanPort(ByteStream& in, int& port) {
+  ScannedNumber number{};
+  if (!scanNumber(in, 10, number)) {
+    return false;
+  }
+  const std::uint64_t limit =
+      std::uint64_t{std::numeric_limits<int>::max()} + (number.negative ? 1U : 0U);
+  if (number.overflowed || number.magnitude > limit) {
+    return false;
+  }
+  const auto magnitude = static_cast<std::int64_t>(number.magnitude);
+  port = static_cast<int>(number.negative ? -magnitude : magnitude);
+  return true;
+}
+
+bool scanFields(ByteStream& in, LinkSettings& settings) {
+  return skipField(in) && skipField(in) && scanAddress(in, settings.spAddress) && skipField(in) &&
+         skipField(in) && scanAddress(in, settings.platformAddress) && skipField(in) &&
+         scanPort(in, settings.agentPort);
 }
 
 }  // namespace
 
-bool scanLinkSettings(std::string_view text, LinkSettings& settings) {
-  std::array<char, kScannedBytes> copy{};
-  if (text.size() >= copy.size()) {
-    text = text.substr(0, copy.size() - 1);
+SettingsFile readSettingsFile(const char* path, LinkSettings& settings) {
+  // Not blocking, so that a FIFO or a device cannot hold the run up.
+  const UniqueFd file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.valid()) {
+    return SettingsFile::kMissing;
   }
-  text.copy(copy.data(), text.size());
-
-  // Wide conversions, so that an oversized number is seen as such on every
-  // machine; the texts between the numbers are skipped unread.
-  unsigned long long spNumber = 0;
-  unsigned long long platformNumber = 0;
-  long long port = 0;
-  int consumed = 0;
-  // The conversion count and every value's range are checked below.
-  // NOLINTNEXTLINE(cert-err34-c)
-  const int converted = std::sscanf(copy.data(), "%*s %*s %llx %*s %*s %llx %*s %lld%n", &spNumber,
-                                    &platformNumber, &port, &consumed);
-  if (converted >= 1 && fitsAddress(spNumber)) {
-    settings.spAddress = static_cast<std::uint32_t>(spNumber);
-  } else {
-    return false;
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return SettingsFile::kMalformed;
   }
-  if (converted >= 2 && fitsAddress(platformNumber)) {
-    settings.platformAddress = static_cast<std::uint32_t>(platformNumber);
-  } else {
-    return false;
-  }
-  // A port that runs to the end of a cut text may have lost digits.
-  const bool portMayBeCut = static_cast<std::size_t>(consumed) >= copy.size() - 1;
-  if (converted == 3 && fitsPort(port) && !portMayBeCut) {
-    settings.agentPort = static_cast<int>(port);
-    return true;
-  }
-  return false;
+  ByteStream in{file.get(), {}, 0, 0};
+  return scanFields(in, settings) ? SettingsFile::kRead : SettingsFile::kMalformed;
 }
 
 LinkSettings loadStartupSettings() {
   LinkSettings settings = kDefaultLinkSettings;
-  std::array<char, kScannedBytes> text{};
-  std::size_t length = 0;
-  if (readSettingsFile(text, length) == FileRead::kMissing) {
-    return settings;
-  }
-  if (!scanLinkSettings(std::string_view(text.data(), length), settings)) {
+  if (readSettingsFile(kSettingsPath, settings) == SettingsFile::kMalformed) {
     printOut("<error>%s invalid file format</error>\n", kSettingsPath);
   }
   return settings;
 }
 
 int readLinkSettings(LinkSettings& settings) {
-  settings = kDefaultLinkSettings;
-  std::array<char, kScannedBytes> text{};
-  std::size_t length = 0;
-  if (readSettingsFile(text, length) == FileRead::kMissing) {
-    return kResultOk;
-  }
   LinkSettings read = kDefaultLinkSettings;
-  if (!scanLinkSettings(std::string_view(text.data(), length), read)) {
+  if (readSettingsFile(kSettingsPath, read) == SettingsFile::kMalformed) {
+    settings = kDefaultLinkSettings;
     printOut("<error>%s invalid format</error>\n", kSettingsPath);
     return kResultProtocol;
   }

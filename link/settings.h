@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string_view>
 
 // The link's persistent settings: both ends' addresses (first octet most
 // significant) and the platform agent's TCP port.
@@ -15,11 +14,15 @@ struct LinkSettings {
 inline constexpr char kSettingsPath[] = "/pstore/ruvo_config";
 inline constexpr LinkSettings kDefaultLinkSettings{0xa9fe6502, 0xa9fe6503, 6789};
 
-// Reads the eight whitespace-separated fields of a settings text (keyword,
-// address text, hex number, twice, then keyword and decimal port) into
-// `settings`. Fields before the first one that does not convert are stored;
-// the rest keep their values. True when all of them converted.
-bool scanLinkSettings(std::string_view text, LinkSettings& settings);
+enum class SettingsFile { kMissing, kMalformed, kRead };
+
+// Reads the settings file at `path`: eight whitespace-separated fields
+// (keyword, address text, hexadecimal number, twice, then keyword and decimal
+// port), scanned by the C library's stream rules for "%s %s %lx %s %s %lx %s
+// %d" however long the file is. Fields before the first one that does not
+// convert are stored in `settings`; the rest keep their values. A file that
+// cannot be opened is missing; anything but a regular file is malformed.
+SettingsFile readSettingsFile(const char* path, LinkSettings& settings);
 
 // The start-up read: never fails. A missing file gives the defaults silently;
 // a malformed one is reported, and its unreadable fields keep the defaults.

@@ -1,10 +1,20 @@
 #include "link/settings.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <tuple>
 #include <vector>
+
+#include "base/unique_fd.h"
 
 namespace {
 
@@ -16,44 +26,86 @@ constexpr LinkSettings kNoPort{1, 2, 4242};
 constexpr char kDefaultsFile[] =
     "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\nzarn 6789\n";
 
-struct ScanCase {
+auto fieldsOf(const LinkSettings& settings) {
+  return std::tuple(settings.spAddress, settings.platformAddress, settings.agentPort);
+}
+
+class SettingsFileRead : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(::mkdtemp(dir_.data()), nullptr); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  [[nodiscard]] std::string pathOf(const char* name) const { return dir_ + "/" + name; }
+
+  void expectRead(const std::string& path, SettingsFile outcome, const LinkSettings& expected,
+                  const std::string& name) {
+    LinkSettings settings = kUntouched;
+    EXPECT_EQ(readSettingsFile(path.c_str(), settings), outcome) << name;
+    EXPECT_EQ(fieldsOf(settings), fieldsOf(expected)) << name;
+  }
+
+ private:
+  std::string dir_ = "/tmp/settings_test.XXXXXX";
+};
+
+struct TextCase {
   std::string name;
   std::string text;
-  bool complete;
+  SettingsFile outcome;
   LinkSettings expected;
 };
 
-TEST(Settings, Scan) {
-  const std::string huge(5000, 'k');
-  // The port's digits straddle the end of the part of a long text that is scanned.
-  std::string cutPort = "sp a 1 p0 b 2 zarn ";
-  cutPort.resize(4090, ' ');
-  cutPort += "123456789";
-  const std::vector<ScanCase> cases{
-      {"defaults file", kDefaultsFile, true, kDefaultLinkSettings},
-      {"no 0x prefix", "sp a a9fe6502\np0 b a9fe6503\nzarn 6789", true, kDefaultLinkSettings},
-      {"one line", "sp x 0xa p0 y 0xb zarn 7000", true, {10, 11, 7000}},
-      {"other keywords, texts disagree", "a 1.1.1.1 0xa\nb 2.2.2.2 0xb\nc -5", true, {10, 11, -5}},
-      {"port above 16 bits", "sp a 1 p0 b 2 zarn 70000", true, {1, 2, 70000}},
-      {"two lines only", "sp a 0x1\np0 b 0x2\n", false, kNoPort},
-      {"empty", "", false, kUntouched},
-      {"binary junk", "\x01\x02\xff\xfe\n\x7f junk"s, false, kUntouched},
-      {"NUL inside", "sp a 0x1\np0\0 b 0x2\nzarn 1\n"s, false, kSpOnly},
-      {"5000-char keyword", huge + " a 0x1 p0 b 0x2 zarn 1", false, kUntouched},
-      {"5000-char address text", "sp " + huge + " 0x1 p0 b 0x2 zarn 1", false, kUntouched},
-      {"SP number over 32 bits", "sp a 0x1ffffffff p0 b 0x2 zarn 1", false, kUntouched},
-      {"platform number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", false, kSpOnly},
-      {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", false, kNoPort},
-      {"port of 20 digits", "sp a 0x1 p0 b 0x2 zarn 12345678901234567890", false, kNoPort},
-      {"port cut by the scan bound", cutPort, false, kNoPort},
+TEST_F(SettingsFileRead, Texts) {
+  const std::string padding = std::string(3000, '\n') + std::string(3000, ' ') + "\t\v\f\r";
+  const std::string longField(9000, 'k');
+  // The port's digits span byte 4096, a multiple of any read chunk.
+  std::string portAcrossChunks = "sp a 1 p0 b 2 zarn ";
+  portAcrossChunks.resize(4092, ' ');
+  portAcrossChunks += "123456789";
+  const std::vector<TextCase> cases{
+      {"defaults file", kDefaultsFile, SettingsFile::kRead, kDefaultLinkSettings},
+      {"one line, other keywords, optional prefix", "a x a9fe6502 b y 0XA9FE6503 c 6789",
+       SettingsFile::kRead, kDefaultLinkSettings},
+      {"lowest int port", "sp a 1 p0 b 2 zarn -2147483648", SettingsFile::kRead, {1, 2, INT_MIN}},
+      {"long fields and padding",
+       longField + padding + longField + " 0x1" + padding + "p0 b 2 " + longField + padding + "7\n",
+       SettingsFile::kRead,
+       {1, 2, 7}},
+      {"NUL bytes in the keywords",
+       "s\0p a 0x1 p0\0 b 0x2 \0zarn 7"s,
+       SettingsFile::kRead,
+       {1, 2, 7}},
+      {"port across read chunks", portAcrossChunks, SettingsFile::kRead, {1, 2, 123456789}},
+      {"two lines only", "sp a 0x1\np0 b 0x2\n", SettingsFile::kMalformed, kNoPort},
+      {"empty", "", SettingsFile::kMalformed, kUntouched},
+      {"number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", SettingsFile::kMalformed, kSpOnly},
+      {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", SettingsFile::kMalformed, kNoPort},
   };
-  for (const ScanCase& c : cases) {
-    LinkSettings settings = kUntouched;
-    EXPECT_EQ(scanLinkSettings(c.text, settings), c.complete) << c.name;
-    EXPECT_EQ(settings.spAddress, c.expected.spAddress) << c.name;
-    EXPECT_EQ(settings.platformAddress, c.expected.platformAddress) << c.name;
-    EXPECT_EQ(settings.agentPort, c.expected.agentPort) << c.name;
+  const std::string path = pathOf("settings");
+  for (const TextCase& c : cases) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(c.text.data(), 1, c.text.size(), file);
+    std::fclose(file);
+    expectRead(path, c.outcome, c.expected, c.name);
   }
+}
+
+TEST_F(SettingsFileRead, OnlyARegularFileIsRead) {
+  const std::string fifo = pathOf("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::alarm(10);  // a blocking open would wait for a writer forever
+  expectRead(fifo, SettingsFile::kMalformed, kUntouched, "FIFO without a writer");
+  const UniqueFd writer(::open(fifo.c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_TRUE(writer.valid());
+  ASSERT_EQ(::write(writer.get(), kDefaultsFile, sizeof kDefaultsFile - 1),
+            static_cast<ssize_t>(sizeof kDefaultsFile - 1));
+  expectRead(fifo, SettingsFile::kMalformed, kUntouched, "FIFO holding a valid text");
+  ::alarm(0);
+  expectRead(pathOf("none"), SettingsFile::kMissing, kUntouched, "missing");
 }
 
 TEST(Settings, FormatWritesTheThreeLines) {
