@@ -1,7 +1,9 @@
 #include "base/output.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdarg>
@@ -14,19 +16,29 @@ namespace {
 // included.
 constexpr std::size_t kMessageCapacity = 1024;
 
-void printTo(int fd, const char* format, va_list args) {
+bool vprintTo(int fd, const char* format, va_list args) {
   std::array<char, kMessageCapacity> message{};
   const int wanted = std::vsnprintf(message.data(), message.size(), format, args);
-  if (wanted <= 0) {
-    return;
+  if (wanted < 0) {
+    return false;
   }
-  const auto length = static_cast<std::size_t>(wanted) < message.size()
-                          ? static_cast<std::size_t>(wanted)
-                          : message.size() - 1;
-  writeAll(fd, std::span<const char>(message.data(), length));
+  const auto length = std::min(static_cast<std::size_t>(wanted), message.size() - 1);
+  return writeAll(fd, std::span<const char>(message.data(), length));
 }
 
 }  // namespace
+
+void keepStandardStreamsOpen() {
+  for (;;) {
+    const int fd = ::open("/dev/null", O_RDWR);
+    if (fd < 0 || fd > STDERR_FILENO) {
+      if (fd >= 0) {
+        ::close(fd);
+      }
+      return;
+    }
+  }
+}
 
 bool writeAll(int fd, std::span<const char> bytes) {
   while (!bytes.empty()) {
@@ -44,17 +56,25 @@ bool writeAll(int fd, std::span<const char> bytes) {
 
 void writeOut(std::string_view text) { writeAll(STDOUT_FILENO, text); }
 
+bool printTo(int fd, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool written = vprintTo(fd, format, args);
+  va_end(args);
+  return written;
+}
+
 void printOut(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  printTo(STDOUT_FILENO, format, args);
+  vprintTo(STDOUT_FILENO, format, args);
   va_end(args);
 }
 
 void printErr(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  printTo(STDERR_FILENO, format, args);
+  vprintTo(STDERR_FILENO, format, args);
   va_end(args);
 }
 

@@ -7,10 +7,15 @@
 // descriptors, never buffered: the guard timer's handler can then add its
 // message after everything already printed without touching stdio.
 
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 the caller left
+// closed, so that no file the program opens later takes their place.
+void keepStandardStreamsOpen();
+
 // Writes every byte, retrying short writes; false when the descriptor fails.
 bool writeAll(int fd, std::span<const char> bytes);
 
 void writeOut(std::string_view text);
+bool printTo(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void printOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void printErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
