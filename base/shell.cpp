@@ -4,22 +4,61 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <array>
 #include <cerrno>
+#include <string_view>
 
-#include "base/deferred_alarm.h"
+#include "base/held_signals.h"
 
 extern char** environ;
 
 namespace {
 
-// The shell's process group, or 0; read by the guard timer's handler.
+// The scripts find the system's own programs, whatever the caller's PATH.
+constexpr char kSystemPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+constexpr std::size_t kMaxEnvironment = 256;
+
+using Environment = std::array<char*, kMaxEnvironment + 1>;
+
+// The shell's process group, or 0; read by the signal handlers.
 volatile sig_atomic_t runningShellGroup = 0;
 
+// The caller's environment with PATH replaced; entries beyond the table's
+// room are left out.
+char** shellEnvironment(Environment& out) {
+  std::size_t count = 0;
+  out[count++] = const_cast<char*>(kSystemPath);
+  for (char** entry = environ; *entry != nullptr && count < kMaxEnvironment; ++entry) {
+    if (!std::string_view(*entry).starts_with("PATH=")) {
+      out[count++] = *entry;
+    }
+  }
+  out[count] = nullptr;
+  return out.data();
+}
+
+// A signal that ends the run ends the shell and its scripts first.
+void onEndingSignal(int signalNumber) {
+  stopRunningShell();
+  ::signal(signalNumber, SIG_DFL);
+  ::raise(signalNumber);
+}
+
+void endShellWithRun() {
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      ::signal(signalNumber, onEndingSignal);
+    }
+  }
+}
+
 // Starts the shell in its own process group, so that the scripts it starts
-// can be stopped with it. The guard timer waits until the group is recorded;
-// the shell itself runs with the mask the caller had.
+// can be stopped with it. The ending signals wait until the group is
+// recorded; the shell itself runs with the mask the caller had.
 pid_t startShell(const char* commandLine) {
-  const DeferredAlarm untilRecorded;
+  const HeldSignals untilRecorded;
+  endShellWithRun();
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setpgroup(&attributes, 0);
@@ -29,8 +68,10 @@ pid_t startShell(const char* commandLine) {
   char shell[] = "/bin/sh";
   char dashC[] = "-c";
   char* arguments[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
+  Environment environment{};
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, shell, nullptr, &attributes, arguments, environ);
+  const int spawned =
+      posix_spawn(&child, shell, nullptr, &attributes, arguments, shellEnvironment(environment));
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
     return -1;
