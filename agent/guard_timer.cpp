@@ -9,17 +9,34 @@
 #include "base/result.h"
 #include "base/shell.h"
 
+namespace {
+
+// The time the timer's message gets to reach a standard output that does not
+// take it (a full pipe nobody reads) before the run ends without it.
+constexpr unsigned kMessageGraceSeconds = 1;
+
+volatile sig_atomic_t timedOut = 0;
+
+}  // namespace
+
 void onGuardTimeout(int /*signalNumber*/) {
+  if (timedOut != 0) {
+    _exit(kExitGuardTimeout);
+  }
+  timedOut = 1;
+  stopRunningShell();
+  alarm(kMessageGraceSeconds);
   // Output is never buffered, so a plain write lands after all earlier output.
   constexpr std::string_view kMessage = "<error>connection timeout</error>";
   writeAll(STDOUT_FILENO, kMessage);
-  stopRunningShell();
   _exit(kExitGuardTimeout);
 }
 
 int armGuardTimer(int waitSeconds) {
   struct sigaction action {};
   action.sa_handler = onGuardTimeout;
+  // The grace alarm must reach the handler while it waits on its message.
+  action.sa_flags = SA_NODEFER;
   sigemptyset(&action.sa_mask);
   if (sigaction(SIGALRM, &action, nullptr) != 0) {
     writeOut("<error>Can't create signal.</error>");
