@@ -1,6 +1,7 @@
 #include "cli/dispatch.h"
 
 #include "agent/relay.h"
+#include "base/output.h"
 #include "cli/options.h"
 #include "link/driver.h"
 #include "link/interfaces.h"
@@ -21,6 +22,7 @@ int dispatchCommand(const InvocationState& state) {
 }
 
 int runZarn(int argc, char** argv) {
+  keepStandardStreamsOpen();
   InvocationState state = makeInvocationState(loadStartupSettings());
   const ParseOutcome parsed = parseCommandLine(argc, argv, state);
   switch (parsed.action) {

@@ -103,7 +103,8 @@ ParseOutcome checkCommandCount(int argc, char** argv, const InvocationState& sta
   if (optind < argc) {
     writeOut("<error>non-option ARGV-elements: ");
     for (int i = optind; i < argc; ++i) {
-      printOut("%s ", argv[i]);
+      writeOut(argv[i]);
+      writeOut(" ");
     }
     writeOut("</error>\n");
     return finish(kResultInvalid);

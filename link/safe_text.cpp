@@ -1,10 +1,11 @@
 #include "link/safe_text.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
-#include "base/address.h"
 #include "base/number.h"
 #include "base/output.h"
 #include "base/result.h"
@@ -21,11 +22,11 @@ int refuseAddress(const char* option) {
 }  // namespace
 
 bool isPlainDottedQuad(const char* text) {
-  const std::string_view view(text);
-  const bool digitsAndDots =
-      std::all_of(view.begin(), view.end(), [](char c) { return isDigit(c) || c == '.'; });
-  return digitsAndDots && std::count(view.begin(), view.end(), '.') == 3 &&
-         parseAddress(text).has_value();
+  in_addr address{};
+  if (::inet_pton(AF_INET, text, &address) != 1) {
+    return false;
+  }
+  return address.s_addr != htonl(INADDR_ANY) && address.s_addr != htonl(INADDR_BROADCAST);
 }
 
 bool isPlainPort(const char* text) {

@@ -3,8 +3,9 @@
 #include "cli/invocation.h"
 
 // Texts that end up in the settings file, in a shell line or in the agent's
-// re-addressing request must be plain: a dotted quad of digits and dots that
-// inet_aton reads, or a port of digits in 1..65535.
+// re-addressing request must be plain: a canonical dotted quad (four decimal
+// numbers 0-255 without leading zeros, as inet_pton reads them) other than
+// 0.0.0.0 and 255.255.255.255, or a port of digits in 1..65535.
 bool isPlainDottedQuad(const char* text);
 bool isPlainPort(const char* text);
 
