@@ -20,6 +20,7 @@ from dataclasses import dataclass
 ZARN = os.environ.get("ZARN", "")
 AGENT_SIM = os.environ.get("ZARN_AGENT_SIM", "")
 STANDIN_LIB = os.environ.get("RUVO_STANDIN_LIB", "")
+CRASH_LIB = os.environ.get("ZARN_CRASH_LIB", "")
 EMULATOR = shlex.split(os.environ.get("ZARN_EMULATOR", ""))
 
 SETTINGS = "/pstore/ruvo_config"
@@ -110,10 +111,19 @@ class SandboxTest(unittest.TestCase):
         self.standin = {}   # RUVO_STANDIN_GET / RUVO_STANDIN_FAIL for zarn
         self._agents = 0
 
-    def zarn(self, *args, timeout=10, env=None):
+    def zarn(self, *args, timeout=10, env=None, preload=()):
         """Runs zarn in the test's directory with the driver stand-in."""
-        preload = {"LD_PRELOAD": STANDIN_LIB, "RUVO_STANDIN_LOG": self.standin_log,
-                   **self.standin}
+        cmd, environment = self.zarn_command(*args, env=env, preload=preload)
+        start = time.monotonic()
+        proc = subprocess.run(cmd, cwd=self.dir, env=environment, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+        return Result(proc.stdout, proc.stderr, proc.returncode, time.monotonic() - start)
+
+    def zarn_command(self, *args, env=None, preload=()):
+        """The command line and environment that run zarn with the driver
+        stand-in and the libraries in `preload` loaded into it."""
+        libraries = ":".join((STANDIN_LIB, *preload))
+        preloaded = {"RUVO_STANDIN_LOG": self.standin_log, **self.standin}
         base = {k: v for k, v in os.environ.items()
                 if k != "LD_PRELOAD" and not k.startswith("RUVO_STANDIN_")}
         # A sanitizer build would refuse a preloaded library ahead of its runtime.
@@ -123,15 +133,12 @@ class SandboxTest(unittest.TestCase):
         # Under qemu the preload must reach only the target program; qemu's
         # -E splits its value at commas, so the stand-in's lists stay plain.
         if EMULATOR:
-            cmd = EMULATOR + ["-E", f"LD_PRELOAD={STANDIN_LIB}", ZARN]
-            preload.pop("LD_PRELOAD")
+            cmd = EMULATOR + ["-E", f"LD_PRELOAD={libraries}", ZARN]
         else:
             cmd = [ZARN]
-        base.update(preload)
-        start = time.monotonic()
-        proc = subprocess.run(cmd + [str(a) for a in args], cwd=self.dir, env=base,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-        return Result(proc.stdout, proc.stderr, proc.returncode, time.monotonic() - start)
+            preloaded["LD_PRELOAD"] = libraries
+        base.update(preloaded)
+        return cmd + [str(a) for a in args], base
 
     @contextlib.contextmanager
     def agent(self, *flags, listen=PLATFORM, port=6789):

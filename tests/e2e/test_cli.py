@@ -89,7 +89,8 @@ class CommandRuleTest(harness.SandboxTest):
     def test_non_option_arguments_are_collected_wherever_they_stand(self):
         for args, listed in [(["-b", "extra", "words"], b"extra words "),
                              (["extra", "-b", "words"], b"extra words "),
-                             (["-I", PLATFORM, "x", "-T"], b"x ")]:
+                             (["-I", PLATFORM, "x", "-T"], b"x "),
+                             (["-b", LONG * 5], LONG.encode() * 5 + b" ")]:
             with self.subTest(args=args):
                 r = self.zarn(*args)
                 expected = b"<error>non-option ARGV-elements: " + listed + b"</error>\n"
@@ -140,6 +141,7 @@ class SettingsTest(harness.SandboxTest):
         cases = [(None, b"6789", 0), (settings_text(port=7000), b"7000", 0),
                  (settings_text(port=70000), b"4464", 0), (settings_text(port=65536), b"0", 0),
                  (settings_text(port=-1), b"65535", 0),
+                 (" " * 5000 + settings_text(port=7000).replace(" ", "\0 "), b"7000", 0),
                  ("a b a9fe6502 c d 0XA9FE6503 e 6790", b"6790", 0),
                  (TWO_LINES, STARTUP_BAD + STRICT_BAD, 185),
                  ("", STARTUP_BAD + STRICT_BAD, 185),

@@ -52,8 +52,6 @@ class SaveTest(harness.SandboxTest):
             remount("rw")
         for path in (SETTINGS, self.events, self.standin_log):
             remove(path)
-        with contextlib.suppress(FileNotFoundError):
-            os.rmdir(os.path.join(self.dir, ".hosts"))
         with open("/etc/hosts", "w") as f:
             f.write(OLD_HOSTS)
         if settings is not None:
@@ -109,26 +107,22 @@ class SetZarnPortTest(SaveTest):
                 self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777), (0, 0, mode))
                 self.assertEqual(os.listdir("/pstore"), ["ruvo_config"])
                 self.assertEqual(read("/etc/hosts"), hosts_after(listen))
-                self.assertFalse(os.path.exists(os.path.join(self.dir, ".hosts")))
                 self.assertEqual(self.ran(), ["spIpConfig.sh 0 3 1 0", "addHosts.sh 0 3 1 0"])
 
     def test_failures_of_the_save(self):
         new_hosts, saved = hosts_after(PLATFORM), settings_text(port=7100)
         old = settings_text(sp="169.254.7.2")
-        cases = [  # scripts' statuses, scratch blocked, /pstore read-only -> out, file, hosts, ran
-            ((0, 1), False, False, NO_SCRIPT, saved, new_hosts, 2),
-            ((1, 0), False, False, b"", saved, new_hosts, 2),  # the line's status is the last's
-            (None, False, False, NO_SCRIPT, saved, new_hosts, 0),
-            ((0, 0), True, False, NO_HOSTS, saved, OLD_HOSTS, 0),
-            ((0, 0), False, True, CANT_SAVE, old, OLD_HOSTS, 0),
+        cases = [  # scripts' statuses, /pstore read-only -> out, file, hosts, ran
+            ((0, 1), False, NO_SCRIPT, saved, new_hosts, 2),
+            ((1, 0), False, b"", saved, new_hosts, 2),  # the line's status is the last's
+            (None, False, NO_SCRIPT, saved, new_hosts, 0),
+            ((0, 0), True, CANT_SAVE, old, OLD_HOSTS, 0),
         ]
         with self.agent():
-            for statuses, blocked, read_only, out, file, hosts, ran in cases:
-                with self.subTest(statuses=statuses, blocked=blocked, read_only=read_only):
+            for statuses, read_only, out, file, hosts, ran in cases:
+                with self.subTest(statuses=statuses, read_only=read_only):
                     self.fresh(old if read_only else None, read_only)
                     self.scripts(statuses)
-                    if blocked:  # no scratch file: every step of the hosts line fails
-                        os.mkdir(os.path.join(self.dir, ".hosts"))
                     r = self.zarn("-o", "7100", "-w", "5")
                     self.assertEqual((r.out, r.status), (out + CONFIRM, 0))
                     self.assertEqual((read(SETTINGS), read("/etc/hosts")), (file, hosts))
@@ -199,7 +193,7 @@ class RefusalTest(SaveTest):
     def test_texts_that_are_not_plain_are_refused_before_anything_happens(self):
         trap = os.path.join(self.dir, "trap")
         bad = ["1.2.3.4'", f"$(touch {trap})", "1.2.3.4;true", "1.2.3.4\n", "1.2.3.4 ", "",
-               "1.2.3", "0x1.2.3.4", "1.2.3.256"]
+               "1.2.3", "0x1.2.3.4", "1.2.3.256", "010.1.1.1", "0.0.0.0", "255.255.255.255"]
         address = "<error>Refused {}: not a dotted-quad address</error>\n"
         cases = [(["-J", "-a", t, "-g", SP], address.format("-a")) for t in bad]
         cases += [(["-J", "-a", "10.1.1.1", "-g", t], address.format("-g")) for t in bad]
