@@ -204,6 +204,12 @@ class BoundedRunTest(SafetyTest):
                     time.sleep(0.02)
                 self.assertTrue(all(map(gone, started)), started)
 
+    def test_scripts_run_with_the_system_path(self):
+        path = os.path.join(self.dir, "path")
+        self.scripts(before=f'echo "$PATH" > {path}\n')
+        r = self.set_ruvo(env={"PATH": f"{self.dir}:/usr/bin"})
+        self.assertEqual((r.out, read(path)), (DONE, "/usr/sbin:/usr/bin:/sbin:/bin\n"))
+
     def test_a_fifo_as_settings_file_reads_as_malformed(self):
         os.remove(SETTINGS)
         os.mkfifo(SETTINGS)
