@@ -102,17 +102,16 @@ bool establish(int socket, const sockaddr_in& address) {
 
 }  // namespace
 
-int connectAgent(const char* hostText, const char* portText, int waitSeconds,
-                 UniqueFd& connection) {
-  const auto port = agentPort(portText);
+int connectAgent(const AgentEndpoint& agent, UniqueFd& connection) {
+  const auto port = agentPort(agent.port);
   if (!port) {
     writeOut("<error>Invalid port value</error>\n");
     return kResultFault;
   }
-  if (const int armed = armGuardTimer(waitSeconds); armed != kResultOk) {
+  if (const int armed = armGuardTimer(agent.waitSeconds); armed != kResultOk) {
     return armed;
   }
-  const auto address = resolveAgent(hostText, *port);
+  const auto address = resolveAgent(agent.host, *port);
   if (!address) {
     return kResultFault;
   }

@@ -17,8 +17,7 @@ constexpr unsigned kMessageGraceSeconds = 1;
 
 volatile sig_atomic_t timedOut = 0;
 
-}  // namespace
-
+// Never returns.
 void onGuardTimeout(int /*signalNumber*/) {
   if (timedOut != 0) {
     _exit(kExitGuardTimeout);
@@ -31,6 +30,8 @@ void onGuardTimeout(int /*signalNumber*/) {
   writeAll(STDOUT_FILENO, kMessage);
   _exit(kExitGuardTimeout);
 }
+
+}  // namespace
 
 int armGuardTimer(int waitSeconds) {
   struct sigaction action {};

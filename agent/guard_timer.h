@@ -10,6 +10,3 @@
 int armGuardTimer(int waitSeconds);
 
 void cancelGuardTimer();
-
-// The alarm's handler; it never returns.
-void onGuardTimeout(int signalNumber);

@@ -5,12 +5,9 @@
 #include <algorithm>
 #include <array>
 
-#include "agent/connection.h"
-#include "agent/request.h"
 #include "agent/vpd.h"
 #include "base/output.h"
 #include "base/result.h"
-#include "link/save.h"
 
 namespace {
 
@@ -20,48 +17,43 @@ constexpr char kEndOfText = '\x03';
 using ReplyBuffer = std::array<char, 256>;
 constexpr std::size_t kReadSize = sizeof(ReplyBuffer) - 1;
 
-bool expectsNoReply(char command) { return command == 'f' || command == 'B'; }
+void reportAbnormalClosure() { writeOut("<error>Abnormal socket closure</error></zarn>\n"); }
 
-// The request goes out in one write, whole or not at all.
-bool sendRequest(const UniqueFd& connection, std::string_view request) {
-  return ::write(connection.get(), request.data(), request.size()) ==
-         static_cast<ssize_t>(request.size());
+// The whole block must come in the first read.
+int relayVpdBlock(const UniqueFd& connection, const char* filename) {
+  ReplyBuffer buffer{};
+  const ssize_t n = ::read(connection.get(), buffer.data(), kReadSize);
+  if (n == 0) {
+    reportAbnormalClosure();
+    return kResultOk;
+  }
+  if (n != kVpdBlockSize) {
+    printOut("<error>Bytes read (%d) != vpd file size</error>\n</zarn>\n", static_cast<int>(n));
+    return kResultNoEntry;
+  }
+  return captureVpd(std::span<const char>(buffer).first(kVpdBlockSize), filename);
 }
 
 // A failed read is tried again while the guard timer bounds the retries;
 // without the timer it ends the reply as a closed connection would.
-ssize_t readChunk(const InvocationState& state, const UniqueFd& connection, ReplyBuffer& buffer) {
+ssize_t readChunk(const UniqueFd& connection, int waitSeconds, ReplyBuffer& buffer) {
   for (;;) {
     const ssize_t n = ::read(connection.get(), buffer.data(), kReadSize);
-    if (n >= 0 || state.waitSeconds <= 0) {
+    if (n >= 0 || waitSeconds <= 0) {
       return std::max<ssize_t>(n, 0);
     }
   }
 }
 
-}  // namespace
-
-int relayReply(const InvocationState& state, UniqueFd& connection) {
+int relayText(const UniqueFd& connection, const ReplyHandling& handling) {
   for (;;) {
     ReplyBuffer buffer{};
-    if (expectsNoReply(state.command)) {
-      writeOut("<returnVal>0</returnVal></zarn>\n");
-      return kResultOk;
-    }
-    if (state.command == 'c') {
-      const ssize_t n = ::read(connection.get(), buffer.data(), kReadSize);
-      if (n == 0) {
-        writeOut("<error>Abnormal socket closure</error></zarn>\n");
-        return kResultOk;
-      }
-      return captureVpd(connection, buffer, n, state.filename.data());
-    }
-    const ssize_t n = readChunk(state, connection, buffer);
-    if (state.command == 'o') {
-      confirmNewPort(buffer.data(), state);
+    const ssize_t n = readChunk(connection, handling.waitSeconds, buffer);
+    if (handling.listener.onChunk != nullptr) {
+      handling.listener.onChunk(buffer.data(), handling.listener.context);
     }
     if (n == 0) {
-      writeOut("<error>Abnormal socket closure</error></zarn>\n");
+      reportAbnormalClosure();
       return kResultOk;
     }
     const auto chunk = std::span<char>(buffer).first(static_cast<std::size_t>(n));
@@ -69,6 +61,17 @@ int relayReply(const InvocationState& state, UniqueFd& connection) {
       return kResultOk;
     }
   }
+}
+
+}  // namespace
+
+int relayReply(const UniqueFd& connection, const ReplyHandling& handling) {
+  switch (handling.kind) {
+    case ReplyKind::kNotRead: writeOut("<returnVal>0</returnVal></zarn>\n"); return kResultOk;
+    case ReplyKind::kVpdBlock: return relayVpdBlock(connection, handling.vpdFilename);
+    case ReplyKind::kText: break;
+  }
+  return relayText(connection, handling);
 }
 
 ChunkOutcome relayTextChunk(std::span<char> chunk) {
@@ -80,24 +83,4 @@ ChunkOutcome relayTextChunk(std::span<char> chunk) {
   }
   writeAll(STDOUT_FILENO, chunk);
   return complete ? ChunkOutcome::kComplete : ChunkOutcome::kMore;
-}
-
-int runRemoteCommand(const InvocationState& state) {
-  UniqueFd connection;
-  if (const int result =
-          connectAgent(state.hostIp.data(), state.portText.data(), state.waitSeconds, connection);
-      result != kResultOk) {
-    return result;
-  }
-  RequestBuffer buffer{};
-  const auto request = formatRequest(state, buffer);
-  if (!request) {
-    return kResultInvalid;
-  }
-  if (!sendRequest(connection, *request)) {
-    connection.reset();
-    writeOut("<error>Unable to send command to platform</error>\n");
-    return kResultIo;
-  }
-  return relayReply(state, connection);
 }

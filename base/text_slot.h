@@ -3,7 +3,6 @@
 #include <array>
 #include <cstddef>
 #include <span>
-#include <string_view>
 
 // A fixed text buffer: at most 255 characters and a terminating NUL.
 inline constexpr std::size_t kTextSlotSize = 256;
@@ -19,5 +18,3 @@ FormattedText formatText(std::span<char> out, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
 inline void setText(TextSlot& slot, const char* text) { formatText(slot, "%s", text); }
-
-inline std::string_view textOf(const TextSlot& slot) { return slot.data(); }

@@ -1,34 +1,19 @@
 #include "cli/dispatch.h"
 
-#include "agent/relay.h"
 #include "base/output.h"
+#include "cli/command_table.h"
 #include "cli/options.h"
-#include "link/driver.h"
-#include "link/interfaces.h"
-#include "link/readdress.h"
-#include "link/safe_text.h"
-#include "link/settings.h"
-
-int dispatchCommand(const InvocationState& state) {
-  switch (state.command) {
-    case 'j': return showRuvoAddresses();
-    case 'O': return getZarnPort();
-    default: break;
-  }
-  if (const int refused = refuseUnsafeTexts(state); refused < 0) {
-    return refused;
-  }
-  return state.command == 'J' ? reAddressLink(state) : runRemoteCommand(state);
-}
+#include "cli/safety.h"
 
 int runZarn(int argc, char** argv) {
   keepStandardStreamsOpen();
   InvocationState state = makeInvocationState(loadStartupSettings());
   const ParseOutcome parsed = parseCommandLine(argc, argv, state);
-  switch (parsed.action) {
-    case ParseAction::kConfigRuvo: return configRuvo();
-    case ParseAction::kFinish: return parsed.result;
-    case ParseAction::kDispatch: break;
+  if (parsed.run == nullptr) {
+    return parsed.result;
   }
-  return dispatchCommand(state);
+  if (const int refused = refuseUnsafeTexts(*parsed.run, state); refused < 0) {
+    return refused;
+  }
+  return parsed.run->handler(*parsed.run, state);
 }

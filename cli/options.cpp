@@ -2,97 +2,84 @@
 
 #include <getopt.h>
 
-#include <algorithm>
 #include <array>
-#include <string_view>
+#include <iterator>
 
 #include "base/number.h"
 #include "base/output.h"
 #include "base/result.h"
+#include "cli/command_table.h"
 #include "cli/usage.h"
 
 namespace {
 
-constexpr char kShortOptions[] = "a:bBc:CDdEefg:Hh:i:I:jJl:Lm:n:o:Op:st:Tvw:?";
+constexpr std::size_t kOptionCount = std::size(kOptionTable);
 
-// configRuvo must stay first: the parser reports it as the value 0 with index 0.
-constexpr std::array<option, 31> kLongOptions{{
-    {"configRuvo", no_argument, nullptr, 0},
-    {"addr", required_argument, nullptr, 'a'},
-    {"reboot", no_argument, nullptr, 'b'},
-    {"forcedReboot", no_argument, nullptr, 'B'},
-    {"setdns", no_argument, nullptr, 'D'},
-    {"getCpuid", required_argument, nullptr, 'c'},
-    {"getTemp", no_argument, nullptr, 'C'},
-    {"getdns", no_argument, nullptr, 'd'},
-    {"setip", no_argument, nullptr, 'E'},
-    {"getip", no_argument, nullptr, 'e'},
-    {"forcedShutdown", no_argument, nullptr, 'f'},
-    {"gateway", required_argument, nullptr, 'g'},
-    {"hbpoll", required_argument, nullptr, 'h'},
-    {"getHost", no_argument, nullptr, 'H'},
-    {"interface", required_argument, nullptr, 'i'},
-    {"hostIp", required_argument, nullptr, 'I'},
-    {"setRuvo", no_argument, nullptr, 'J'},
-    {"getRuvo", no_argument, nullptr, 'j'},
-    {"level", required_argument, nullptr, 'l'},
-    {"getversion", no_argument, nullptr, 'L'},
-    {"mask", required_argument, nullptr, 'm'},
-    {"filename", required_argument, nullptr, 'n'},
-    {"setZarnPort", required_argument, nullptr, 'o'},
-    {"getZarnPort", no_argument, nullptr, 'O'},
-    {"mcpoll", required_argument, nullptr, 'p'},
-    {"shutdown", no_argument, nullptr, 's'},
-    {"metric", required_argument, nullptr, 't'},
-    {"getTime", no_argument, nullptr, 'T'},
-    {"getfeatures", no_argument, nullptr, 'v'},
-    {"wait", required_argument, nullptr, 'w'},
-    {"help", no_argument, nullptr, '?'},
-}};
+// The row of the option with short letter `letter`, or nullptr.
+constexpr const OptionRow* findOption(char letter) {
+  for (const OptionRow& row : kOptionTable) {
+    if (row.letter == letter && letter != '\0') {
+      return &row;
+    }
+  }
+  return nullptr;
+}
 
-// getopt_long wants the table ended by an all-zero entry.
-constexpr auto kOptionTable = [] {
-  std::array<option, kLongOptions.size() + 1> table{};
-  std::copy(kLongOptions.begin(), kLongOptions.end(), table.begin());
+constexpr bool takesArgument(const OptionRow& row) { return row.argument != Field::kNone; }
+
+// The parser's short-option string, "a:bB...", from the table.
+constexpr auto kShortOptions = [] {
+  std::array<char, 2 * kOptionCount + 1> text{};
+  std::size_t at = 0;
+  for (const OptionRow& row : kOptionTable) {
+    if (row.letter != '\0') {
+      text[at++] = row.letter;
+      if (takesArgument(row)) {
+        text[at++] = ':';
+      }
+    }
+  }
+  return text;
+}();
+
+// The parser's long-option table, ended by an all-zero entry; the long-only
+// option reports the value 0.
+constexpr auto kLongOptions = [] {
+  std::array<option, kOptionCount + 1> table{};
+  for (std::size_t i = 0; i < kOptionCount; ++i) {
+    const OptionRow& row = kOptionTable[i];
+    table[i] = {row.longName, takesArgument(row) ? required_argument : no_argument, nullptr,
+                row.letter};
+  }
   return table;
 }();
 
-constexpr std::string_view kCommandLetters = "bBcCDdEefhHJjLoOpsTv";
+constexpr ParseOutcome finish(int result) { return {nullptr, result}; }
 
-constexpr ParseOutcome finish(int result) { return {ParseAction::kFinish, result}; }
-
-// The slot a parameter option fills, or nullptr for any other option.
-TextSlot* parameterSlot(InvocationState& state, int option) {
-  switch (option) {
-    case 'a': return &state.addr;
-    case 'g': return &state.gateway;
-    case 'i': return &state.interface;
-    case 'I': return &state.hostIp;
-    case 'l': return &state.level;
-    case 'm': return &state.mask;
-    case 'n': return &state.filename;
-    case 't': return &state.metric;
-    default: return nullptr;
+// The row of what the parser reported, or nullptr for a result it should not give.
+const OptionRow* reportedOption(int option, int index) {
+  if (option == 0) {
+    const bool longOnly = index >= 0 && static_cast<std::size_t>(index) < kOptionCount &&
+                          kOptionTable[index].letter == '\0';
+    return longOnly ? &kOptionTable[index] : nullptr;
   }
+  return option > 0 && option <= 0xff ? findOption(static_cast<char>(option)) : nullptr;
 }
 
-// Records a command option; false for an unreadable CPU number.
-bool takeCommand(InvocationState& state, char letter, const char* argument) {
-  state.command = letter;
-  ++state.commandCount;
-  if (letter == 'c') {
-    const auto cpu = scanInt(argument);
-    if (!cpu) {
+// Puts the option's argument where its row says; false for an unreadable CPU number.
+bool storeArgument(const OptionRow& row, InvocationState& state, const char* argument) {
+  switch (row.argument) {
+    case Field::kNone: return true;
+    case Field::kCpuNumber:
+      if (const auto cpu = scanInt(argument)) {
+        state.cpuNumber = *cpu;
+        return true;
+      }
       writeOut("<error>Invalid cpu #</error>\n");
       return false;
-    }
-    state.cpuNumber = *cpu;
-  } else if (letter == 'h' || letter == 'p') {
-    setText(state.level, argument);
-  } else if (letter == 'o') {
-    setText(state.newPort, argument);
+    case Field::kWaitSeconds: state.waitSeconds = scanInt(argument).value_or(0); return true;
+    default: setText(*textSlot(state, row.argument), argument); return true;
   }
-  return true;
 }
 
 ParseOutcome checkCommandCount(int argc, char** argv, const InvocationState& state) {
@@ -109,7 +96,7 @@ ParseOutcome checkCommandCount(int argc, char** argv, const InvocationState& sta
     writeOut("</error>\n");
     return finish(kResultInvalid);
   }
-  return {ParseAction::kDispatch, kResultOk};
+  return {findOption(state.command), kResultOk};
 }
 
 }  // namespace
@@ -117,28 +104,24 @@ ParseOutcome checkCommandCount(int argc, char** argv, const InvocationState& sta
 ParseOutcome parseCommandLine(int argc, char** argv, InvocationState& state) {
   for (;;) {
     int index = -1;
-    const int option = getopt_long(argc, argv, kShortOptions, kOptionTable.data(), &index);
+    const int option = getopt_long(argc, argv, kShortOptions.data(), kLongOptions.data(), &index);
     if (option == -1) {
       return checkCommandCount(argc, argv, state);
     }
-    if (option == '?') {
+    // '?' is also how the parser reports an unknown option or a missing argument.
+    const OptionRow* row = reportedOption(option, index);
+    if (row == nullptr) {
       printUsage();
-      return finish(kResultOk);
+      return finish(kResultInvalid);
     }
-    if (option == 0 && index == 0) {
-      return {ParseAction::kConfigRuvo, kResultOk};
+    if (row->kind == OptionKind::kImmediate) {
+      return {row, kResultOk};
     }
-    if (TextSlot* slot = parameterSlot(state, option)) {
-      setText(*slot, optarg);
-    } else if (option == 'w') {
-      state.waitSeconds = scanInt(optarg).value_or(0);
-    } else if (option > 0 &&
-               kCommandLetters.find(static_cast<char>(option)) != std::string_view::npos) {
-      if (!takeCommand(state, static_cast<char>(option), optarg)) {
-        return finish(kResultInvalid);
-      }
-    } else {
-      printUsage();
+    if (row->kind == OptionKind::kCommand) {
+      state.command = row->letter;
+      ++state.commandCount;
+    }
+    if (!storeArgument(*row, state, optarg)) {
       return finish(kResultInvalid);
     }
   }

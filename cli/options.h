@@ -2,19 +2,17 @@
 
 #include "cli/invocation.h"
 
-// What the front end does once the command line has been read.
-enum class ParseAction {
-  kDispatch,    // run the one command in the state
-  kConfigRuvo,  // the immediate configRuvo option: run it, nothing else
-  kFinish,      // stop with `result`
-};
+struct OptionRow;
 
+// What the front end does once the command line has been read: run the
+// option's handler, or stop with `result`.
 struct ParseOutcome {
-  ParseAction action;
+  const OptionRow* run;  // the one command, or an immediate option
   int result;
 };
 
-// Reads the options into `state` and checks that exactly one command and no
-// stray argument was given, printing the message of any failure.
+// Reads the options into `state` as the option table says, stopping at an
+// immediate option, and checks that exactly one command and no stray
+// argument was given, printing the message of any failure.
 // The option parser keeps global state: set optind to 0 before a second call.
 ParseOutcome parseCommandLine(int argc, char** argv, InvocationState& state);

@@ -1,6 +1,9 @@
 #include "link/driver.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
+
+#include <cstdint>
 
 #include "base/address.h"
 #include "base/output.h"
@@ -10,7 +13,27 @@
 
 namespace {
 
-UniqueFd openDriver() { return UniqueFd(::open(kDriverPath, O_RDWR | O_CLOEXEC)); }
+constexpr char kDriverPath[] = "/dev/ruvo/ruvo0";
+
+// Each request takes a 4-byte address in network byte order. On the 32-bit
+// PowerPC SP they are 0x40044A1F, 0x40044A20 and 0x40044A29.
+constexpr unsigned long SET_PLAT_IP_IOCTL = _IOR('J', 31, std::uint32_t);
+constexpr unsigned long GET_PLAT_IP_IOCTL = _IOR('J', 32, std::uint32_t);
+constexpr unsigned long SET_SP_IP_IOCTL = _IOR('J', 41, std::uint32_t);
+
+constexpr char kCannotOpen[] = "RUVO_CONFIG: unable to open driver %s\n";
+// "top" is part of the diagnostic that callers match.
+constexpr char kQueryCannotOpen[] = "ZARN: failed top open the driver %s\n";
+
+// The node, or no descriptor with `complaint` (a format naming the node) on
+// standard error.
+UniqueFd openDriver(const char* complaint) {
+  UniqueFd driver(::open(kDriverPath, O_RDWR | O_CLOEXEC));
+  if (!driver.valid()) {
+    printErr(complaint, kDriverPath);
+  }
+  return driver;
+}
 
 int setAddress(const UniqueFd& driver, unsigned long request, const char* requestName,
                in_addr address) {
@@ -29,9 +52,8 @@ int setPlatformAddress(const char* addressText) {
     writeOut("<error>Invalid host IP address</error>\n");
     return kResultFault;
   }
-  const UniqueFd driver = openDriver();
+  const UniqueFd driver = openDriver(kCannotOpen);
   if (!driver.valid()) {
-    printErr("RUVO_CONFIG: unable to open driver %s\n", kDriverPath);
     return kResultNoEntry;
   }
   return setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL", *address);
@@ -42,9 +64,8 @@ int configRuvo() {
   if (const int result = readLinkSettings(settings); result != kResultOk) {
     return result;
   }
-  const UniqueFd driver = openDriver();
+  const UniqueFd driver = openDriver(kCannotOpen);
   if (!driver.valid()) {
-    printErr("RUVO_CONFIG: unable to open driver %s\n", kDriverPath);
     return kResultNoEntry;
   }
   const int platform = setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL",
@@ -58,9 +79,8 @@ int configRuvo() {
 }
 
 int queryPlatformAddress(std::optional<in_addr>& address) {
-  const UniqueFd driver = openDriver();
+  const UniqueFd driver = openDriver(kQueryCannotOpen);
   if (!driver.valid()) {
-    printErr("ZARN: failed top open the driver %s\n", kDriverPath);
     return kResultNoEntry;
   }
   in_addr answer{};

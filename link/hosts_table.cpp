@@ -104,7 +104,8 @@ bool finishLastLine(const LineFilter& filter) {
   if (filter.matched || filter.lineStart == filter.position) {
     return true;
   }
-  return copyRange(filter, filter.lineStart, filter.position) && writeAll(filter.out, std::string_view("\n"));
+  return copyRange(filter, filter.lineStart, filter.position) &&
+         writeAll(filter.out, std::string_view("\n"));
 }
 
 bool copyKeptLines(int table, int out) {

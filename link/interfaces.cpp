@@ -1,12 +1,14 @@
 #include "link/interfaces.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <array>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "base/address.h"
@@ -25,8 +27,6 @@ bool isLinkInterface(const ifreq& record) {
   const std::string_view name(record.ifr_name, strnlen(record.ifr_name, sizeof record.ifr_name));
   return name == kLinkInterface;
 }
-
-}  // namespace
 
 void printLinkAddresses(std::span<const ifreq> records) {
   for (const ifreq& record : records) {
@@ -53,6 +53,8 @@ int listLinkInterfaceAddresses() {
   printLinkAddresses(std::span<const ifreq>(records).first(count));
   return kResultOk;
 }
+
+}  // namespace
 
 int showRuvoAddresses() {
   std::optional<in_addr> platform;

@@ -1,9 +1,6 @@
 #include "link/readdress.h"
 
-#include <unistd.h>
-
-#include "agent/connection.h"
-#include "agent/request.h"
+#include "agent/exchange.h"
 #include "base/output.h"
 #include "base/result.h"
 #include "link/driver.h"
@@ -13,27 +10,21 @@ namespace {
 
 // The agent sends no reply to a re-addressing request, and a request that
 // does not arrive is not reported: the SP end goes on regardless.
-void tellPlatform(const InvocationState& state) {
+void tellPlatform(const ReAddressing& move) {
   UniqueFd connection;
-  if (connectAgent(state.hostIp.data(), state.portText.data(), state.waitSeconds, connection) !=
-      kResultOk) {
-    return;
-  }
-  RequestBuffer buffer{};
-  if (const auto request = formatRequest(state, buffer)) {
-    [[maybe_unused]] const ssize_t written =
-        ::write(connection.get(), request->data(), request->size());
+  if (connectAgent(move.platform, connection) == kResultOk) {
+    sendRequest(connection, move.request);
   }
 }
 
 }  // namespace
 
-int reAddressLink(const InvocationState& state) {
-  if (const int result = setPlatformAddress(state.hostIp.data()); result < 0) {
+int reAddressLink(const ReAddressing& move) {
+  if (const int result = setPlatformAddress(move.platform.host); result < 0) {
     return result;
   }
-  tellPlatform(state);
-  saveLinkSettings(state.addr.data(), state.gateway.data(), state.portText.data());
+  tellPlatform(move);
+  saveLinkSettings(move.newPlatformAddress, move.spAddress, move.platform.port);
   configRuvo();
   writeOut("<returnVal>0</returnVal></zarn>\n");
   return kResultOk;

@@ -1,7 +1,18 @@
 #pragma once
 
-#include "cli/invocation.h"
+#include <string_view>
 
-// The `setRuvo` command: tells the platform its new link address and the SP's,
-// saves them as the link settings and reconfigures the driver from the file.
-int reAddressLink(const InvocationState& state);
+#include "agent/connection.h"
+
+// A move of the link to new addresses.
+struct ReAddressing {
+  AgentEndpoint platform;  // the platform as it is reached now
+  std::string_view request;
+  const char* newPlatformAddress;
+  const char* spAddress;
+};
+
+// The `setRuvo` command: gives the driver the platform's current address,
+// tells the platform its new address and the SP's, saves them as the link
+// settings and reconfigures the driver from the file.
+int reAddressLink(const ReAddressing& move);

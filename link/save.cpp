@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 
 #include "base/file_replace.h"
 #include "base/output.h"
@@ -65,11 +64,5 @@ void saveLinkSettings(const char* platformText, const char* spText, const char* 
   }
   if (!succeeded(runShellLine(kScriptsLine))) {
     writeOut("<error>spIpConfig.sh script failed</error>\n");
-  }
-}
-
-void confirmNewPort(const char* chunk, const InvocationState& state) {
-  if (std::strstr(chunk, "<cmdRetVal>0</cmdRetVal>") != nullptr) {
-    saveLinkSettings(state.hostIp.data(), state.gateway.data(), state.newPort.data());
   }
 }

@@ -1,13 +1,7 @@
 #pragma once
 
-#include "cli/invocation.h"
-
 // Makes new link settings permanent: replaces the settings file (owned by
 // root), replaces the platform's line in the hosts table and runs the SP's
 // two network scripts, one save at a time. Problems are reported on standard
 // output, not returned.
 void saveLinkSettings(const char* platformText, const char* spText, const char* portText);
-
-// Saves the new port of a `setZarnPort` command when the reply chunk, read
-// as text up to its first NUL, holds the agent's confirmation.
-void confirmNewPort(const char* chunk, const InvocationState& state);

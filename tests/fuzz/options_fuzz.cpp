@@ -1,6 +1,6 @@
 // Any command line: the input split at NUL bytes into the words after the
-// program name. The parser only reports --configRuvo, so nothing is run.
-// A command line accepted for dispatch holds exactly one command letter.
+// program name. The parser only reports what to run, so nothing is run.
+// A command line accepted for dispatch holds exactly one command of the table.
 #include <getopt.h>
 
 #include <algorithm>
@@ -8,14 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 
+#include "cli/command_table.h"
 #include "cli/options.h"
 #include "link/settings.h"
 
 namespace {
 
-constexpr std::string_view kCommandLetters = "bBcCDdEefhHJjLoOpsTv";
 constexpr std::size_t kMaxWords = 64;
 constexpr std::size_t kMaxInput = 8192;
 
@@ -55,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   optind = 0;
   InvocationState state = makeInvocationState(kDefaultLinkSettings);
   const ParseOutcome outcome = parseCommandLine(argc, argv.data(), state);
-  if (outcome.action == ParseAction::kDispatch &&
-      (state.commandCount != 1 || kCommandLetters.find(state.command) == std::string_view::npos)) {
+  const bool runsCommand = outcome.run != nullptr && outcome.run->kind == OptionKind::kCommand;
+  if (runsCommand && (state.commandCount != 1 || outcome.run->letter != state.command)) {
     __builtin_trap();
   }
   return 0;

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 // The targets print as the program does; the fuzzer's own reports go to
-// standard error, so standard output is sent to /dev/null. Called again before
-// every input, since a VPD capture to "-" closes standard output.
+// standard error, so standard output is sent to /dev/null.
 inline void sendStandardOutputToNull() {
-  static const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   ::dup2(null, STDOUT_FILENO);
+  ::close(null);
 }

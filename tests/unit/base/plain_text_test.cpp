@@ -1,10 +1,10 @@
-#include "link/safe_text.h"
+#include "base/plain_text.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(SafeText, OnlyCanonicalDottedQuadsPass) {
+TEST(PlainText, OnlyCanonicalDottedQuadsPass) {
   for (const char* text : {"169.254.101.3", "0.0.0.1", "255.255.255.254", "10.0.0.0"}) {
     EXPECT_TRUE(isPlainDottedQuad(text)) << text;
   }
@@ -15,7 +15,7 @@ TEST(SafeText, OnlyCanonicalDottedQuadsPass) {
   }
 }
 
-TEST(SafeText, OnlyPlainPortsPass) {
+TEST(PlainText, OnlyPlainPortsPass) {
   for (const char* text : {"6789", "1", "65535", "00080"}) {
     EXPECT_TRUE(isPlainPort(text)) << text;
   }

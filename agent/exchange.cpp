@@ -1,0 +1,25 @@
+#include "agent/exchange.h"
+
+#include <unistd.h>
+
+#include "base/output.h"
+#include "base/result.h"
+
+bool sendRequest(const UniqueFd& connection, std::string_view request) {
+  return ::write(connection.get(), request.data(), request.size()) ==
+         static_cast<ssize_t>(request.size());
+}
+
+int exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
+                      const ReplyHandling& reply) {
+  UniqueFd connection;
+  if (const int result = connectAgent(agent, connection); result != kResultOk) {
+    return result;
+  }
+  if (!sendRequest(connection, request)) {
+    connection.reset();
+    writeOut("<error>Unable to send command to platform</error>\n");
+    return kResultIo;
+  }
+  return relayReply(connection, reply);
+}

@@ -1,0 +1,27 @@
+#include "base/plain_text.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <string_view>
+
+#include "base/number.h"
+
+bool isPlainDottedQuad(const char* text) {
+  in_addr address{};
+  if (::inet_pton(AF_INET, text, &address) != 1) {
+    return false;
+  }
+  return address.s_addr != htonl(INADDR_ANY) && address.s_addr != htonl(INADDR_BROADCAST);
+}
+
+bool isPlainPort(const char* text) {
+  const std::string_view view(text);
+  const bool digitsOnly =
+      std::all_of(view.begin(), view.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (view.empty() || view.size() > 5 || !digitsOnly) {
+    return false;
+  }
+  const int port = scanInt(text).value_or(0);
+  return port >= 1 && port <= 65535;
+}
