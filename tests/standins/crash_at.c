@@ -8,29 +8,29 @@
 #include <unistd.h>
 
 static void crash_if_due(void) {
-    static long calls;
-    const char *at = getenv("ZARN_CRASH_AT");
-    if (at && ++calls == atol(at)) _exit(99);
+  static long calls;
+  const char* at = getenv("ZARN_CRASH_AT");
+  if (at && ++calls == atol(at)) _exit(99);
 }
 
 #define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 
-ssize_t write(int fd, const void *bytes, size_t count) {
-    crash_if_due();
-    return NEXT(write)(fd, bytes, count);
+ssize_t write(int fd, const void* bytes, size_t count) {
+  crash_if_due();
+  return NEXT(write)(fd, bytes, count);
 }
 
 int fsync(int fd) {
-    crash_if_due();
-    return NEXT(fsync)(fd);
+  crash_if_due();
+  return NEXT(fsync)(fd);
 }
 
-int rename(const char *from, const char *to) {
-    crash_if_due();
-    return NEXT(rename)(from, to);
+int rename(const char* from, const char* to) {
+  crash_if_due();
+  return NEXT(rename)(from, to);
 }
 
 int close(int fd) {
-    crash_if_due();
-    return NEXT(close)(fd);
+  crash_if_due();
+  return NEXT(close)(fd);
 }

@@ -30,92 +30,93 @@ typedef int (*ioctl_fn)(int, unsigned long, ...);
 __attribute__((constructor)) static void keep_to_this_process(void) { unsetenv("LD_PRELOAD"); }
 
 static int is_driver_node(int fd) {
-    char link[64], path[256];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, path, sizeof path - 1);
-    if (n < 0) return 0;
-    path[n] = '\0';
-    return strcmp(path, "/dev/ruvo/ruvo0") == 0;
+  char link[64], path[256];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n < 0) return 0;
+  path[n] = '\0';
+  return strcmp(path, "/dev/ruvo/ruvo0") == 0;
 }
 
-static int listed(const char *list, const char *name) {
-    size_t len = strlen(name);
-    for (const char *p = list; p && *p; p += strcspn(p, ",")) {
-        p += strspn(p, ",");
-        if (strncmp(p, name, len) == 0 && (p[len] == ',' || p[len] == '\0')) return 1;
-    }
-    return 0;
+static int listed(const char* list, const char* name) {
+  size_t len = strlen(name);
+  for (const char* p = list; p && *p; p += strcspn(p, ",")) {
+    p += strspn(p, ",");
+    if (strncmp(p, name, len) == 0 && (p[len] == ',' || p[len] == '\0')) return 1;
+  }
+  return 0;
 }
 
-static void log_line(const char *name, unsigned long request, const char *detail) {
-    const char *file = getenv("RUVO_STANDIN_LOG");
-    if (!file) return;
-    char line[128];
-    int n = snprintf(line, sizeof line, "%s 0x%lx%s%s\n", name, request, detail ? " " : "",
-                     detail ? detail : "");
-    int fd = open(file, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    if (write(fd, line, (size_t)n) != n) { /* nothing more to do in a stand-in */ }
-    close(fd);
+static void log_line(const char* name, unsigned long request, const char* detail) {
+  const char* file = getenv("RUVO_STANDIN_LOG");
+  if (!file) return;
+  char line[128];
+  int n = snprintf(line, sizeof line, "%s 0x%lx%s%s\n", name, request, detail ? " " : "",
+                   detail ? detail : "");
+  int fd = open(file, O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (fd < 0) return;
+  if (write(fd, line, (size_t)n) != n) { /* nothing more to do in a stand-in */
+  }
+  close(fd);
 }
 
-static int emulate(unsigned long request, void *arg) {
-    char dotted[INET_ADDRSTRLEN] = "failed";
-    const char *name = request == SET_PLAT_IP_IOCTL   ? "SET_PLAT_IP_IOCTL"
-                       : request == GET_PLAT_IP_IOCTL ? "GET_PLAT_IP_IOCTL"
-                       : request == SET_SP_IP_IOCTL   ? "SET_SP_IP_IOCTL"
-                                                      : NULL;
-    if (!name) {
-        log_line("UNKNOWN", request, NULL);
-        errno = EINVAL;
-        return -1;
+static int emulate(unsigned long request, void* arg) {
+  char dotted[INET_ADDRSTRLEN] = "failed";
+  const char* name = request == SET_PLAT_IP_IOCTL   ? "SET_PLAT_IP_IOCTL"
+                     : request == GET_PLAT_IP_IOCTL ? "GET_PLAT_IP_IOCTL"
+                     : request == SET_SP_IP_IOCTL   ? "SET_SP_IP_IOCTL"
+                                                    : NULL;
+  if (!name) {
+    log_line("UNKNOWN", request, NULL);
+    errno = EINVAL;
+    return -1;
+  }
+  int fail = listed(getenv("RUVO_STANDIN_FAIL"), name);
+  if (request == GET_PLAT_IP_IOCTL) {
+    const char* answer = getenv("RUVO_STANDIN_GET");
+    struct in_addr addr;
+    if (!answer) answer = "169.254.101.3";
+    fail = fail || inet_aton(answer, &addr) == 0;
+    if (!fail) {
+      memcpy(arg, &addr, sizeof addr);
+      inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
     }
-    int fail = listed(getenv("RUVO_STANDIN_FAIL"), name);
-    if (request == GET_PLAT_IP_IOCTL) {
-        const char *answer = getenv("RUVO_STANDIN_GET");
-        struct in_addr addr;
-        if (!answer) answer = "169.254.101.3";
-        fail = fail || inet_aton(answer, &addr) == 0;
-        if (!fail) {
-            memcpy(arg, &addr, sizeof addr);
-            inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
-        }
-    } else {
-        inet_ntop(AF_INET, arg, dotted, sizeof dotted);
-    }
-    log_line(name, request, dotted);
-    if (fail) {
-        errno = EIO;
-        return -1;
-    }
-    return 0;
+  } else {
+    inet_ntop(AF_INET, arg, dotted, sizeof dotted);
+  }
+  log_line(name, request, dotted);
+  if (fail) {
+    errno = EIO;
+    return -1;
+  }
+  return 0;
 }
 
-static int dispatch(const char *real_name, int fd, unsigned long request, void *arg) {
-    if (is_driver_node(fd)) return emulate(request, arg);
-    ioctl_fn real = (ioctl_fn)dlsym(RTLD_NEXT, real_name);
-    if (!real) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return real(fd, request, arg);
+static int dispatch(const char* real_name, int fd, unsigned long request, void* arg) {
+  if (is_driver_node(fd)) return emulate(request, arg);
+  ioctl_fn real = (ioctl_fn)dlsym(RTLD_NEXT, real_name);
+  if (!real) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(fd, request, arg);
 }
 
 int ioctl(int fd, unsigned long request, ...) {
-    va_list ap;
-    va_start(ap, request);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    return dispatch("ioctl", fd, request, arg);
+  va_list ap;
+  va_start(ap, request);
+  void* arg = va_arg(ap, void*);
+  va_end(ap);
+  return dispatch("ioctl", fd, request, arg);
 }
 
 #if defined(__GLIBC__) && __WORDSIZE == 32 && !defined(__USE_TIME_BITS64)
 /* 32-bit programs built with 64-bit time_t call this name instead. */
 int __ioctl_time64(int fd, unsigned long request, ...) {
-    va_list ap;
-    va_start(ap, request);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    return dispatch("__ioctl_time64", fd, request, arg);
+  va_list ap;
+  va_start(ap, request);
+  void* arg = va_arg(ap, void*);
+  va_end(ap);
+  return dispatch("__ioctl_time64", fd, request, arg);
 }
 #endif

@@ -1,0 +1,46 @@
+#!/bin/bash
+# House rules that need no compiler run: every C and C++ file formatted as
+# .clang-format says, every shell script clean under shellcheck, the program
+# linked against the C library alone, and includes that run one way only,
+# base/ <- agent/ <- link/ <- cli/.
+#   scripts/lint.sh BUILD_DIR      (a built tree, for its zarn)
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ ! -x "$1/zarn" ]; then
+    echo "usage: lint.sh BUILD_DIR (a tree that holds a built zarn)" >&2
+    exit 2
+fi
+build=$1
+cd "$(dirname "$0")/.."
+failed=0
+fail() {
+    echo "lint: $*" >&2
+    failed=1
+}
+
+mapfile -t sources < <(git ls-files '*.c' '*.cpp' '*.h')
+clang-format-14 --dry-run -Werror "${sources[@]}" || fail "format the files above with clang-format-14 -i"
+
+mapfile -t scripts < <(git ls-files | while read -r file; do
+    case $file in
+    *.sh) echo "$file" ;;
+    *) [ -f "$file" ] && head -c 64 "$file" | grep -q '^#!.*\(bash\|sh\)$' && echo "$file" ;;
+    esac
+done)
+shellcheck "${scripts[@]}" || fail "shellcheck found problems in the scripts above"
+
+libraries=$(ldd "$build/zarn" | awk '$1 !~ /^(linux-vdso|\/lib.*ld-linux|libc\.so)/ {print $1}')
+[ -z "$libraries" ] || fail "zarn links more than the C library: $libraries"
+
+# Each layer may include itself and the layers before it in this list.
+layers=(base agent link cli)
+for i in "${!layers[@]}"; do
+    allowed=$(IFS='|'; echo "${layers[*]:0:i+1}")
+    if git grep -n -E '#include "[a-z_-]+/' -- "${layers[i]}/" |
+        grep -v -E "#include \"($allowed)/"; then
+        fail "${layers[i]}/ includes a layer above it (allowed: $allowed)"
+    fi
+done
+
+[ "$failed" -eq 0 ] && echo "lint: clean"
+exit "$failed"
