@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -38,17 +39,23 @@ char** shellEnvironment(Environment& out) {
 }
 
 // A signal that ends the run ends the shell and its scripts first.
+// The run then ends as the signal would have ended it, once the handler returns.
 void onEndingSignal(int signalNumber) {
   stopRunningShell();
-  ::signal(signalNumber, SIG_DFL);
-  ::raise(signalNumber);
+  if (::signal(signalNumber, SIG_DFL) == SIG_ERR || ::raise(signalNumber) != 0) {
+    _exit(128 + signalNumber);
+  }
 }
 
+// A signal the caller had ignored stays ignored.
 void endShellWithRun() {
+  struct sigaction ending {};
+  ending.sa_handler = onEndingSignal;
+  sigemptyset(&ending.sa_mask);
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction current {};
     if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-      ::signal(signalNumber, onEndingSignal);
+      ::sigaction(signalNumber, &ending, nullptr);
     }
   }
 }
