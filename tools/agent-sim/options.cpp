@@ -56,8 +56,8 @@ std::vector<option> optionTable() {
   }
   int id = kFirstBehaviour;
   for (const BehaviourKey& key : behaviourKeys()) {
-    table.push_back({key.name.data(), key.kind == KeyKind::kFlag ? no_argument : required_argument,
-                     nullptr, id++});
+    table.push_back(
+        {key.name, key.kind == KeyKind::kFlag ? no_argument : required_argument, nullptr, id++});
   }
   table.push_back({});
   return table;
@@ -77,8 +77,9 @@ void printHelp() {
   for (const GlobalOption& global : kGlobalOptions) {
     printLine(global.name, global.argument ? global.argument : "", global.help);
   }
-  for (const BehaviourKey& key : behaviourKeys())
-    printLine(key.name.data(), key.argument, key.help);
+  for (const BehaviourKey& key : behaviourKeys()) {
+    printLine(key.name, key.argument, key.help);
+  }
   (void)std::printf(
       "The manual page zarn-agent-sim(1) describes the answers and scenario files.\n");
 }
@@ -88,6 +89,13 @@ int complain(const std::string& what) {
   return 2;
 }
 
+// Complains unless `value` is a whole number within [min, max].
+std::optional<long> checkedNumber(const char* option, const char* value, long min, long max) {
+  const auto number = parseNumber(value, min, max);
+  if (!number) (void)complain(numberComplaint(option, value, min, max));
+  return number;
+}
+
 std::optional<int> setGlobal(Id id, const char* value, SimOptions& options) {
   switch (id) {
     case kListen:
@@ -95,19 +103,16 @@ std::optional<int> setGlobal(Id id, const char* value, SimOptions& options) {
         return complain(std::string("--listen: '") + value + "' is not an IPv4 address");
       }
       break;
-    case kPort:
+    case kPort: {
+      const auto port = checkedNumber("--port", value, 0, 65535);
+      if (!port) return 2;
+      options.port = static_cast<std::uint16_t>(*port);
+      break;
+    }
     case kConnections: {
-      const bool port = id == kPort;
-      const long min = port ? 0 : 1;
-      const long max = port ? 65535 : 1L << 30;
-      const auto number = parseNumber(value, min, max);
-      if (!number)
-        return complain(numberComplaint(port ? "--port" : "--connections", value, min, max));
-      if (port) {
-        options.port = static_cast<std::uint16_t>(*number);
-      } else {
-        options.connections = *number;
-      }
+      const auto count = checkedNumber("--connections", value, 1, 1L << 30);
+      if (!count) return 2;
+      options.connections = *count;
       break;
     }
     case kLog: options.log = value; break;

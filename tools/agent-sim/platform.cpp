@@ -15,7 +15,7 @@ std::string_view argumentOf(std::string_view request) {
 // Splits off the text up to the next space (or the end).
 std::string nextField(std::string_view& text) {
   const std::size_t space = text.find(' ');
-  const std::string field(text.substr(0, space));
+  std::string field(text.substr(0, space));
   text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
   return field;
 }

@@ -1,7 +1,6 @@
 #include "tools/agent-sim/scenario.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -79,7 +78,7 @@ void overlay(Behaviour& base, const Behaviour& top) {
 
 const BehaviourKey* findKey(std::string_view name) {
   for (const BehaviourKey& key : kKeys) {
-    if (key.name == name) return &key;
+    if (std::string_view(key.name) == name) return &key;
   }
   return nullptr;
 }
@@ -118,6 +117,10 @@ std::string applyLine(std::string_view line, Scenario& scenario) {
   return applyWords(line.substr(1), target);
 }
 
+std::string lineError(const char* path, int number, const std::string& error) {
+  return std::string(path) + ":" + std::to_string(number) + ": " + error;
+}
+
 }  // namespace
 
 std::span<const BehaviourKey> behaviourKeys() { return kKeys; }
@@ -149,19 +152,13 @@ Behaviour Scenario::answerFor(char letter) const {
 }
 
 std::string loadScenario(const char* path, Scenario& scenario) {
-  FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return std::string(path) + ": cannot be read";
-  std::string error;
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  for (int number = 1; error.empty(); ++number) {
-    ssize_t length = getline(&line, &capacity, file);
-    if (length < 0) break;
-    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
-    error = applyLine(std::string_view(line, static_cast<std::size_t>(length)), scenario);
-    if (!error.empty()) error = std::string(path) + ":" + std::to_string(number) + ": " + error;
+  std::ifstream file(path);
+  if (!file) return std::string(path) + ": cannot be read";
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    if (line.ends_with('\r')) line.pop_back();
+    const std::string error = applyLine(line, scenario);
+    if (!error.empty()) return lineError(path, number, error);
   }
-  std::free(line);
-  (void)std::fclose(file);
-  return error;
+  return {};
 }

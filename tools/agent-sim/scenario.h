@@ -25,7 +25,7 @@ enum class KeyKind { kFlag, kNumber, kText };
 // One setting of a Behaviour, spelt the same as a command-line option and as
 // a word of a scenario line.
 struct BehaviourKey {
-  std::string_view name;
+  const char* name;
   KeyKind kind;
   std::string_view argument;  // what the value is called in the help
   std::string_view help;

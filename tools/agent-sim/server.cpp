@@ -36,7 +36,7 @@ struct Answer {
   std::size_t chunk = 0;  // 0: one piece
   Milliseconds pause{0};
   bool closeEarly = false;
-  std::string notes;  // the misbehaviours, for the log
+  std::string events;  // for the log: " silent", " moved=PORT", " refused-move"
 };
 
 enum class Stage { kReading, kAnswering, kDraining, kDone };
@@ -130,67 +130,78 @@ std::string timestamp() {
   return text;
 }
 
+// How the answer departs from a prompt reply in one write, in the words of
+// the scenario keys.
+std::string notesOf(const Answer& answer) {
+  std::string notes = answer.events;
+  if (answer.delay.count() > 0) notes += " delay=" + std::to_string(answer.delay.count());
+  if (answer.chunk > 0) {
+    notes += " chunk=" + std::to_string(answer.chunk);
+    notes += " pause=" + std::to_string(answer.pause.count());
+  }
+  if (answer.closeEarly) notes += " close-early";
+  if (answer.bytes.size() > kLoggedAnswerBytes) {
+    notes += " bytes=" + std::to_string(answer.bytes.size());
+  }
+  return notes.empty() ? "-" : notes.substr(1);
+}
+
 // One line per connection: time, peer, request, answer, notes, split by tabs
 // (a tab inside the request or the answer is escaped).
 void logExchange(const Server& server, const Connection& connection, std::string_view request) {
   if (!server.log.valid()) return;
   const std::string_view bytes = connection.answer.bytes;
   const std::string answer = bytes.empty() ? "-" : escapeBytes(bytes.substr(0, kLoggedAnswerBytes));
-  const std::string& notes = connection.answer.notes;
   const std::string line = timestamp() + "\t" + connection.peer + "\t" + escapeBytes(request) +
-                           "\t" + answer + "\t" + (notes.empty() ? "-" : notes.substr(1)) + "\n";
+                           "\t" + answer + "\t" + notesOf(connection.answer) + "\n";
   if (write(server.log.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
     warn(systemError("cannot write the log"));
   }
 }
-
-void note(Answer& answer, const std::string& word) { answer.notes += " " + word; }
 
 // Moves to the port an `o` request names once the answer confirms it.
 std::string movePort(Server& server, std::string_view request, std::string text, Answer& answer) {
   if (server.options.keepPort || text.find(kPortConfirmed) == std::string::npos) return text;
   const auto port = requestedPort(request);
   if (port && (*port == server.port || listenOn(server, *port))) {
-    note(answer, "moved=" + std::to_string(*port));
+    answer.events += " moved=" + std::to_string(*port);
     return text;
   }
-  note(answer, "refused-move");
+  answer.events += " refused-move";
   return std::string(kPortRefused);
+}
+
+std::string filler(long size) {
+  std::string text(static_cast<std::size_t>(size), '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = "0123456789abcdef"[i % 16];
+  return text;
 }
 
 Answer planAnswer(Server& server, std::string_view request) {
   const char letter = request.empty() ? '\0' : request[0];
   const Behaviour how = server.options.scenario.answerFor(letter);
+  // The platform's state changes whatever the scenario answers.
   std::string text = answerText(server.platform, request);
   Answer answer;
   answer.closeEarly = how.closeEarly.value_or(false);
-  if (answer.closeEarly) note(answer, "close-early");
-  if (how.silent.value_or(false)) note(answer, "silent");
+  if (how.silent.value_or(false)) answer.events = " silent";
   if (how.silent.value_or(false) || letter == 'f' || letter == 'B' || letter == 'J') return answer;
 
   answer.delay = Milliseconds(how.delayMs.value_or(0));
   answer.chunk = static_cast<std::size_t>(how.chunk.value_or(0));
   answer.pause = Milliseconds(how.pauseMs.value_or(answer.chunk > 0 ? 50 : 0));
-  if (answer.delay.count() > 0) note(answer, "delay=" + std::to_string(answer.delay.count()));
-  if (answer.chunk > 0) {
-    note(answer, "chunk=" + std::to_string(answer.chunk) +
-                     " pause=" + std::to_string(answer.pause.count()));
-  }
   if (letter == 'c') {
     answer.bytes = vpdBlock(request, how.vpdSize.value_or(128));
-  } else {
-    if (how.flood) {
-      text.clear();
-      for (long i = 0; i < *how.flood; ++i) text += "0123456789abcdef"[i % 16];
-    } else if (how.reply) {
-      text = *how.reply;
-    }
-    if (letter == 'o') text = movePort(server, request, std::move(text), answer);
-    answer.bytes = text + (how.noEtx.value_or(false) ? "" : "\x03");
+    return answer;
   }
-  if (answer.bytes.size() > kLoggedAnswerBytes) {
-    note(answer, "bytes=" + std::to_string(answer.bytes.size()));
+  if (how.flood) {
+    text = filler(*how.flood);
+  } else if (how.reply) {
+    text = *how.reply;
   }
+  if (letter == 'o') text = movePort(server, request, std::move(text), answer);
+  if (!how.noEtx.value_or(false)) text += '\x03';
+  answer.bytes = std::move(text);
   return answer;
 }
 
@@ -289,11 +300,12 @@ void serveOnce(Server& server) {
   }
   const bool listening = server.listener.valid();
   if (listening) watched.push_back({server.listener.get(), POLLIN, 0});
+  const std::size_t polled = server.connections.size();
   if (poll(watched.data(), watched.size(), pollTimeout(server, now)) < 0 && errno != EINTR) {
     warn(systemError("poll"));
     return;
   }
-  for (std::size_t i = 0; i < server.connections.size() && i < watched.size(); ++i) {
+  for (std::size_t i = 0; i < polled; ++i) {
     Connection& connection = server.connections[i];
     if ((watched[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     if (connection.stage == Stage::kReading) {
