@@ -64,16 +64,21 @@ std::string currentTime() {
   return element("time", text);
 }
 
+// Records what a request that sets something changes.
+void takeIn(Platform& platform, char letter, std::string_view argument) {
+  switch (letter) {
+    case 'E': setNetwork(platform, argument); break;
+    case 'D': platform.dns = argument.substr(0, argument.find('\n')); break;
+    case 'J': setLink(platform, argument); break;
+    default: break;
+  }
+}
+
 }  // namespace
 
 std::string answerText(Platform& platform, std::string_view request) {
   const char letter = request.empty() ? '\0' : request[0];
-  switch (letter) {
-    case 'E': setNetwork(platform, argumentOf(request)); break;
-    case 'D': platform.dns = argumentOf(request).substr(0, argumentOf(request).find('\n')); break;
-    case 'J': setLink(platform, argumentOf(request)); break;
-    default: break;
-  }
+  takeIn(platform, letter, argumentOf(request));
   switch (letter) {
     case 'T': return currentTime();
     case 'C': return element("temp", "41");
