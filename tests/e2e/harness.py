@@ -43,7 +43,7 @@ def settings_text(sp=SP, platform=PLATFORM, port=6789):
 
 
 def unescape(line):
-    """Decodes one line of the simulator's request log into bytes."""
+    """Decodes a field of the simulator's log (request or answer) into bytes."""
     return re.sub(rb"\\(x[0-9a-f]{2}|n|\\)", lambda m: {b"n": b"\n", b"\\": b"\\"}.get(
         m.group(1)) or bytes([int(m.group(1)[1:], 16)]), line.encode("latin-1"))
 
@@ -57,7 +57,8 @@ class Result:
 
 
 class Agent:
-    """A running simulator; `requests()` gives the request bytes it logged."""
+    """A running simulator; `requests()` gives the request bytes it logged
+    (the third of the tab-separated fields of each line)."""
 
     def __init__(self, proc, log, ready):
         self.proc, self.log, self.ready = proc, log, ready
@@ -72,7 +73,7 @@ class Agent:
         deadline = time.monotonic() + timeout
         while len(self.lines()) < count and time.monotonic() < deadline:
             time.sleep(0.02)
-        return [unescape(line) for line in self.lines()]
+        return [unescape(line.split("\t")[2]) for line in self.lines()]
 
 
 class SandboxTest(unittest.TestCase):
@@ -141,15 +142,17 @@ class SandboxTest(unittest.TestCase):
         return cmd + [str(a) for a in args], base
 
     @contextlib.contextmanager
-    def agent(self, *flags, listen=PLATFORM, port=6789):
-        """Runs the agent simulator for the body of a with statement."""
+    def agent(self, *flags, listen=PLATFORM, port=6789, moves=False):
+        """Runs the agent simulator for the body of a with statement; it
+        stays on its port after `o` unless `moves`."""
         self._agents += 1
         log = os.path.join(self.dir, f"agent{self._agents}.log")
         ready = os.path.join(self.dir, f"agent{self._agents}.ready")
         errors = open(os.path.join(self.dir, f"agent{self._agents}.err"), "w+b")
         proc = subprocess.Popen(
             EMULATOR + [AGENT_SIM, "--listen", listen, "--port", str(port), "--log", log,
-                        "--ready", ready, *map(str, flags)],
+                        "--ready", ready, *([] if moves else ["--keep-port"]),
+                        *map(str, flags)],
             cwd=self.dir, stdin=subprocess.DEVNULL, stdout=errors, stderr=errors)
         try:
             deadline = time.monotonic() + 10

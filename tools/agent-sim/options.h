@@ -1,0 +1,23 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tools/agent-sim/scenario.h"
+
+struct SimOptions {
+  in_addr listen{htonl(INADDR_LOOPBACK)};
+  std::uint16_t port = 6789;  // 0: any free port
+  std::string log;
+  std::string ready;
+  long connections = 0;   // 0: serve until killed
+  bool keepPort = false;  // answer `o` without moving
+  Scenario scenario;
+};
+
+// Fills `options` from the command line. Returns the exit status when the run
+// ends here: 0 after --help, 2 after a complaint on standard error.
+std::optional<int> parseOptions(int argc, char** argv, SimOptions& options);
