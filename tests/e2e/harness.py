@@ -28,10 +28,27 @@ DRIVER_NODE = "/dev/ruvo/ruvo0"
 SCRIPTS = "/usr/local/bin"
 PLATFORM = "169.254.101.3"
 SP = "169.254.101.2"
-HOSTS = ("127.0.0.1\tlocalhost\n"
-         "::1\tlocalhost ip6-localhost ip6-loopback\n"
-         "127.0.0.1\tzarn-loop.test\n"
-         "10.20.30.40\tbuildhost.example.test buildhost\n")
+ALIAS = "platform.ruvo.local"
+# The hosts table as sandbox.sh made it; every test starts from it.
+with open("/etc/hosts") as _f:
+    HOSTS = _f.read()
+
+# The program's exact messages, shared by every module.
+DONE = b"<returnVal>0</returnVal></zarn>\n"
+ABNORMAL = b"<error>Abnormal socket closure</error></zarn>\n"
+TIMEOUT = b"<error>connection timeout</error>"
+BAD_PORT = b"<error>Invalid port value</error>\n"
+REFUSED = b"<error>connect error</error>: Connection refused\n"
+WRONG_COUNT = b"<error> wrong number of commands given</error>\n"
+BAD_CPU = b"<error>Invalid cpu #</error>\n"
+STARTUP_BAD = b"<error>/pstore/ruvo_config invalid file format</error>\n"
+STRICT_BAD = b"<error>/pstore/ruvo_config invalid format</error>\n"
+CONFIRM = b"<cmdRetVal>0</cmdRetVal>\n"
+CANT_SAVE = b"Zarn: Unable to save Ruvo IP Configuration is /pstore/ruvo_config\n"
+NO_HOSTS = b"<error>Unable to save host information</error?\n"
+NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
+# A settings file cut after its second line.
+MALFORMED = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
 
 
 def settings_text(sp=SP, platform=PLATFORM, port=6789):

@@ -59,8 +59,11 @@ mount -t tmpfs -o mode=0755 tmpfs "$root/usr/local/bin"
 
 # Test-owned name service files: the upper layer takes the writes, and names
 # that are not in the hosts table are asked of a resolver on loopback that
-# does not exist, so no query leaves the namespace.
-printf '127.0.0.1\tlocalhost\n169.254.101.3\tplatform.zarn.test\n' >"$root/etc/hosts"
+# does not exist, so no query leaves the namespace. This hosts table is the
+# one every test starts from.
+printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n%s\n%s\n' \
+    $'127.0.0.1\tzarn-loop.test' $'10.20.30.40\tbuildhost.example.test buildhost' \
+    >"$root/etc/hosts"
 printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$root/etc/resolv.conf"
 
 ip link set lo up

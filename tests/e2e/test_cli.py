@@ -1,7 +1,8 @@
 """Command line: usage text, the one-command rule, option forms and text slots,
 the start-up settings and getZarnPort."""
 import harness
-from harness import PLATFORM, settings_text
+from harness import (BAD_CPU, MALFORMED, PLATFORM, STARTUP_BAD, STRICT_BAD, WRONG_COUNT,
+                     settings_text)
 
 USAGE = b"""Usage: zarn -<command> -[parameters]
   where command is:
@@ -46,11 +47,6 @@ examples:
 \tbe 192.168.1.1, and the SP side address is 192.168.1.254
 
 """
-WRONG_COUNT = b"<error> wrong number of commands given</error>\n"
-BAD_CPU = b"<error>Invalid cpu #</error>\n"
-STARTUP_BAD = b"<error>/pstore/ruvo_config invalid file format</error>\n"
-STRICT_BAD = b"<error>/pstore/ruvo_config invalid format</error>\n"
-TWO_LINES = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
 LONG = "".join(chr(ord("a") + i % 26) for i in range(300))
 
 
@@ -143,9 +139,9 @@ class SettingsTest(harness.SandboxTest):
                  (settings_text(port=-1), b"65535", 0),
                  (" " * 5000 + settings_text(port=7000).replace(" ", "\0 "), b"7000", 0),
                  ("a b a9fe6502 c d 0XA9FE6503 e 6790", b"6790", 0),
-                 (TWO_LINES, STARTUP_BAD + STRICT_BAD, 185),
+                 (MALFORMED, STARTUP_BAD + STRICT_BAD, 185),
                  ("", STARTUP_BAD + STRICT_BAD, 185),
-                 (TWO_LINES + "zarn many\n", STARTUP_BAD + STRICT_BAD, 185)]
+                 (MALFORMED + "zarn many\n", STARTUP_BAD + STRICT_BAD, 185)]
         for text, out, status in cases:
             for option in ("-O", "--getZarnPort"):
                 with self.subTest(text=text, option=option):
@@ -165,7 +161,7 @@ class SettingsTest(harness.SandboxTest):
                 self.assertEqual(agent.requests(), [b"T"])
 
     def test_malformed_settings_at_start_up_do_not_stop_the_run(self):
-        self.write_settings(TWO_LINES)
+        self.write_settings(MALFORMED)
         with self.agent("--reply", "OK") as agent:
             r = self.zarn("-T", "-w", "2")
             self.assertEqual((r.out, r.err, r.status), (STARTUP_BAD + b"OK\n", b"", 0))

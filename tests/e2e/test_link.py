@@ -5,12 +5,9 @@ import os
 import stat
 
 import harness
-from harness import DRIVER_NODE, PLATFORM, SETTINGS, SP, settings_text
+from harness import (ABNORMAL, DRIVER_NODE, MALFORMED, PLATFORM, SETTINGS, SP, STARTUP_BAD,
+                     STRICT_BAD, settings_text)
 
-STARTUP_BAD = b"<error>/pstore/ruvo_config invalid file format</error>\n"
-STRICT_BAD = b"<error>/pstore/ruvo_config invalid format</error>\n"
-MALFORMED = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
-ABNORMAL = b"<error>Abnormal socket closure</error></zarn>\n"
 CPU = 200  # its block holds both 0x00 and 0x03
 
 

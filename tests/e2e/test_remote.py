@@ -1,21 +1,16 @@
 """Remote commands: request bytes, reply relaying, connection failures and the
 guard timer, against the agent simulator."""
 import harness
-from harness import SP, settings_text
+from harness import ABNORMAL, BAD_PORT, DONE, REFUSED, SP, TIMEOUT, settings_text
 
-RETURN_VAL = b"<returnVal>0</returnVal></zarn>\n"
-ABNORMAL = b"<error>Abnormal socket closure</error></zarn>\n"
-TIMEOUT = b"<error>connection timeout</error>"
-BAD_PORT = b"<error>Invalid port value</error>\n"
-REFUSED = b"<error>connect error</error>: Connection refused\n"
 
 
 class RequestTest(harness.SandboxTest):
     def test_request_bytes_for_every_command(self):
         cases = [([f"-{c}"], c.encode(), b"OK\n") for c in "bCdeHLsTv"]
         cases += [
-            (["-f"], b"f", RETURN_VAL), (["-B"], b"B", RETURN_VAL),
-            (["--forcedShutdown"], b"f", RETURN_VAL), (["--getversion"], b"L", b"OK\n"),
+            (["-f"], b"f", DONE), (["-B"], b"B", DONE),
+            (["--forcedShutdown"], b"f", DONE), (["--getversion"], b"L", b"OK\n"),
             (["-D", "-a", "10.0.0.1"], b"D 10.0.0.1\n", b"OK\n"),
             (["-D"], b"D \n", b"OK\n"),
             (["-E", "-a", "10.0.0.1", "-m", "255.255.255.0", "-g", "10.0.0.254"],
@@ -63,7 +58,7 @@ class ReplyTest(harness.SandboxTest):
             for i, command in enumerate("fB", 1):
                 with self.subTest(command=command):
                     r = self.zarn(f"-{command}")
-                    self.assertEqual((r.out, r.err, r.status), (RETURN_VAL, b"", 0))
+                    self.assertEqual((r.out, r.err, r.status), (DONE, b"", 0))
                     self.assertLess(r.elapsed, 1.0)
                     self.assertEqual(agent.requests(i)[-1], command.encode())
 

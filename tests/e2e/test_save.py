@@ -6,16 +6,9 @@ import os
 import subprocess
 
 import harness
-from harness import HOSTS, PLATFORM, SETTINGS, SP, settings_text
+from harness import (ALIAS, CANT_SAVE, CONFIRM, DONE, HOSTS, NO_HOSTS, NO_SCRIPT, PLATFORM,
+                     REFUSED, SETTINGS, SP, TIMEOUT, settings_text)
 
-ALIAS = "platform.ruvo.local"
-CONFIRM = b"<cmdRetVal>0</cmdRetVal>\n"
-CANT_SAVE = b"Zarn: Unable to save Ruvo IP Configuration is /pstore/ruvo_config\n"
-NO_HOSTS = b"<error>Unable to save host information</error?\n"
-NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
-DONE = b"<returnVal>0</returnVal></zarn>\n"
-TIMEOUT = b"<error>connection timeout</error>"
-REFUSED = b"<error>connect error</error>: Connection refused\n"
 OLD_SETTINGS = settings_text(sp="169.254.7.2", platform="169.254.7.3", port=7000)
 # The platform's old line sits among the others, which must survive in order.
 _lines = HOSTS.splitlines(keepends=True)

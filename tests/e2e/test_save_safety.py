@@ -8,15 +8,13 @@ import subprocess
 import time
 
 import harness
-from harness import DRIVER_NODE, HOSTS, SETTINGS, settings_text
-from test_save import ALIAS, NO_HOSTS, OLD_HOSTS, OLD_SETTINGS, SaveTest, read
+from harness import (ALIAS, DONE, DRIVER_NODE, HOSTS, NO_HOSTS, SETTINGS, STARTUP_BAD, STRICT_BAD,
+                     settings_text)
+from test_save import OLD_HOSTS, OLD_SETTINGS, SaveTest, read
 
 NEW = "192.168.1.1"
-DONE = b"<returnVal>0</returnVal></zarn>\n"
 SAVED = settings_text(sp="169.254.7.2", platform=NEW, port=7000)
 ENTRY = f"{NEW}  {ALIAS}\n"
-STARTUP_BAD = b"<error>/pstore/ruvo_config invalid file format</error>\n"
-STRICT_BAD = b"<error>/pstore/ruvo_config invalid format</error>\n"
 
 
 def mount(*args):
