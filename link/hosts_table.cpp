@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr char kHostsPath[] = "/etc/hosts";
 constexpr int kMaxLinkHops = 16;
 constexpr std::string_view kAlias = kPlatformHostAlias;
 
@@ -140,10 +139,10 @@ bool openOldTable(const char* path, UniqueFd& table) {
 
 }  // namespace
 
-bool setPlatformHostEntry(const char* addressText) {
+bool setPlatformHostEntry(const char* hostsPath, const char* addressText) {
   PathText path{};
   UniqueFd old;
-  if (!resolveLinks(kHostsPath, path) || !openOldTable(path.data(), old)) {
+  if (!resolveLinks(hostsPath, path) || !openOldTable(path.data(), old)) {
     return false;
   }
   return replaceFile(path.data(), [&](int out) {

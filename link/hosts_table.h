@@ -5,8 +5,10 @@
 // line that replaces them.
 inline constexpr char kPlatformHostAlias[] = "platform.ruvo.local";
 
-// Replaces the platform's lines in /etc/hosts (or in the file a symbolic link
-// there leads to) with "ADDRESS  ALIAS\n" at the end, keeping every other line
+inline constexpr char kHostsPath[] = "/etc/hosts";
+
+// Replaces the platform's lines in the hosts table at `hostsPath` (or in the
+// file a symbolic link there leads to) with "ADDRESS  ALIAS\n" at the end, keeping every other line
 // in order and the table's owner and mode. The table is replaced whole: when
 // that cannot be done it stays exactly as it was and the result is false.
-bool setPlatformHostEntry(const char* addressText);
+bool setPlatformHostEntry(const char* hostsPath, const char* addressText);

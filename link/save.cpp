@@ -58,7 +58,7 @@ void saveLinkSettings(const char* platformText, const char* spText, const char* 
     return;
   }
   // The closing tag's misspelling is part of the output callers match.
-  if (!setPlatformHostEntry(platformText)) {
+  if (!setPlatformHostEntry(kHostsPath, platformText)) {
     writeOut("<error>Unable to save host information</error?\n");
     return;
   }
