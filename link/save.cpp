@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 
 #include "base/file_replace.h"
 #include "base/output.h"
@@ -22,14 +21,13 @@ constexpr char kSettingsDirectory[] = "/pstore";
 constexpr char kScriptsLine[] = "/usr/local/bin/spIpConfig.sh; /usr/local/bin/addHosts.sh;";
 constexpr mode_t kFileCreationMask = 033;
 
-// One save at a time: a second run waits here, bounded by its guard timer,
-// until the first has written both files and run the scripts.
+// One save at a time: a second run waits here, bounded by its guard timer
+// (whose handler ends the run), until the first has written both files and
+// run the scripts.
 UniqueFd waitForOtherSaves() {
   UniqueFd directory(::open(kSettingsDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  while (directory.valid() && ::flock(directory.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      directory.reset();
-    }
+  if (directory.valid() && ::flock(directory.get(), LOCK_EX) != 0) {
+    directory.reset();
   }
   return directory;
 }
