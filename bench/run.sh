@@ -80,8 +80,9 @@ stop_agent() {
     fi
 }
 
-# Mean wall time in seconds of command number $2 (1-based) in hyperfine CSV $1.
-mean_of() { awk -F, -v row="$(($2 + 1))" 'NR == row { print $2 }' "$1"; }
+# Mean wall time in seconds of command number $2 (1-based) in hyperfine CSV $1:
+# the seventh field from the end, since a command may hold commas.
+mean_of() { awk -F, -v row="$(($2 + 1))" 'NR == row { print $(NF - 6) }' "$1"; }
 
 # Largest peak RSS in KiB over $1 runs of the remaining arguments.
 peak_rss() {
@@ -110,7 +111,7 @@ measure() {
         "$client 127.0.0.1 6789 T"
         "bash $work/dev_tcp.bash 127.0.0.1 6789 T"
         "busybox sh -c 'exec busybox nc \"\$0\" \"\$1\" <\"\$2\"' 127.0.0.1 6789 $work/request"
-        "socat -t 5 OPEN:$work/request,rdonly!!STDOUT TCP:127.0.0.1:6789")
+        "socat -t 5 OPEN:$work/request!!STDOUT TCP:127.0.0.1:6789")
     start_agent --reply "Sun Dec  6 12:00:00 UTC 2026"
     local exchange
     for exchange in "${exchanges[@]}"; do
@@ -119,14 +120,14 @@ measure() {
         grep -q 2026 "$work/exchange.out" || { echo "no reply for: $exchange" >&2; exit 1; }
     done
     hyperfine -N --style none --warmup 50 --runs 1000 --export-csv "$work/exchange.csv" \
-        "${exchanges[@]}" >/dev/null
+        "${exchanges[@]}" >"$work/hyperfine.log" 2>&1
     rss_exchange=$(peak_rss 20 "$zarn" -I 127.0.0.1 -T)
     rss_baseline=$(peak_rss 20 "$client" 127.0.0.1 6789 T)
     stop_agent
 
     start_agent --flood "$flood_bytes"
     hyperfine -N --style none --warmup 1 --runs 10 --export-csv "$work/flood.csv" \
-        "$zarn -I 127.0.0.1 -L" "$client 127.0.0.1 6789 L" >/dev/null
+        "$zarn -I 127.0.0.1 -L" "$client 127.0.0.1 6789 L" >>"$work/hyperfine.log" 2>&1
     rss_flood=$(peak_rss 3 "$zarn" -I 127.0.0.1 -L)
     stop_agent
 
