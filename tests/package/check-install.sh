@@ -1,8 +1,10 @@
 #!/bin/bash
 # shellcheck disable=SC2016  # the bash -c and awk programs expand their own arguments
 # Installs a configured and built tree into a scratch DESTDIR, packs it with
-# `cpack -G DEB`, and checks what both hold: the program, its manual page and
-# its bash completion, and the agent simulator only when it was asked for.
+# `cpack -G DEB`, and checks what both hold: the program, stripped, its manual
+# page and bash completion, the copyright file and changelog, and the agent
+# simulator only when it was asked for. lintian must find no error and no
+# warning in the package.
 #   tests/package/check-install.sh BUILD_DIR
 set -uo pipefail
 
@@ -36,9 +38,14 @@ silent() {
 }
 holds() { grep -qxF -e "$2" "$1" || { echo "missing $2"; return 1; }; }
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+matches() { [[ $1 =~ $2 ]]; }
+formats() { gzip -dc "$1" | groff -ww -z -man; }
 
-main_files=(usr/bin/zarn usr/share/man/man1/zarn.1 usr/share/bash-completion/completions/zarn)
-sim_files=(usr/bin/zarn-agent-sim usr/share/man/man1/zarn-agent-sim.1)
+package=zarn
+[ "$(cache_value ZARN_STATIC)" = ON ] && package=zarn-static
+main_files=(usr/bin/zarn usr/share/man/man1/zarn.1.gz usr/share/bash-completion/completions/zarn
+            "usr/share/doc/$package/copyright" "usr/share/doc/$package/changelog.gz")
+sim_files=(usr/bin/zarn-agent-sim usr/share/man/man1/zarn-agent-sim.1.gz)
 sim_built=false
 [ -x "$build/zarn-agent-sim" ] && sim_built=true
 sim_wanted=$(cache_value ZARN_INSTALL_AGENT_SIM)
@@ -56,6 +63,8 @@ printf '%s\n' "${expected[@]}" | sort >"$scratch/expected.list"
 # (test libraries, stand-ins) belongs at all.
 check "install tree holds exactly: ${expected[*]}" diff "$scratch/expected.list" "$scratch/tree.list"
 check "installed zarn is executable" test -x "$tree/usr/bin/zarn"
+check "installed zarn is stripped" \
+    bash -c '! readelf -S "$1" | grep -qw .symtab' _ "$tree/usr/bin/zarn"
 
 # The simulator's own component, asked for by name.
 if $sim_built; then
@@ -64,12 +73,12 @@ if $sim_built; then
         cmake --install "$build" --prefix "$sim_tree" --component agent-sim
     check "agent-sim component holds the simulator" test -x "$sim_tree/bin/zarn-agent-sim"
     check "agent-sim component holds its manual page" \
-        test -f "$sim_tree/share/man/man1/zarn-agent-sim.1"
+        test -f "$sim_tree/share/man/man1/zarn-agent-sim.1.gz"
     check "zarn-agent-sim.1 formats without warnings" \
-        silent groff -ww -z -man "$sim_tree/share/man/man1/zarn-agent-sim.1"
+        silent formats "$sim_tree/share/man/man1/zarn-agent-sim.1.gz"
 fi
 
-check "zarn.1 formats without warnings" silent groff -ww -z -man "$tree/usr/share/man/man1/zarn.1"
+check "zarn.1 formats without warnings" silent formats "$tree/usr/share/man/man1/zarn.1.gz"
 
 completion=$tree/usr/share/bash-completion/completions/zarn
 check "the completion registers itself" \
@@ -104,8 +113,16 @@ if [ -n "$deb" ]; then
         silent awk '$2 != "root/root" { print }' "$scratch/deb.contents"
     check "package zarn is rwxr-xr-x root/root" \
         grep -qE '^-rwxr-xr-x root/root .* \./usr/bin/zarn$' "$scratch/deb.contents"
-    check "package depends on libc6" \
-        bash -c 'dpkg-deb -f "$1" Depends | grep -qw libc6' _ "$deb"
+    # A dynamic build depends on the C library it was linked with; the static
+    # one depends on nothing and recommends it for the name services.
+    relations=$(dpkg-deb -f "$deb" Depends Recommends)
+    if [ "$package" = zarn-static ]; then
+        wanted_relations='^Recommends: libc6 \(>= [0-9.]+\), libc6 \(<< [0-9.]+\)$'
+    else
+        wanted_relations='^Depends: libc6 \(>= [0-9.]+\)$'
+    fi
+    check "package relations: $relations" matches "$relations" "$wanted_relations"
+    check "lintian finds no error or warning" lintian --fail-on error,warning "$deb"
 
     dpkg-deb -x "$deb" "$scratch/unpacked"
     machine=$(readelf -h "$scratch/unpacked/usr/bin/zarn" | sed -n 's/^ *Machine: *//p')
