@@ -85,10 +85,10 @@ check "the completion registers itself" \
     bash -c 'source "$1" && complete -p zarn | grep -qx "complete -F _zarn zarn"' _ "$completion"
 
 # Every option of the program's table must be completed and documented.
-options_source=$source_dir/cli/options.cpp
-short=$(sed -n 's/^constexpr char kShortOptions\[\] = "\(.*\)";$/\1/p' "$options_source" | tr -d ':')
-mapfile -t long < <(sed -n 's/^ *{"\([A-Za-z]*\)", [a-z_]*_argument,.*/\1/p' "$options_source")
-check "option table read from cli/options.cpp" test "${#short}" -gt 20 -a "${#long[@]}" -gt 20
+table=$source_dir/cli/command_table.h
+mapfile -t long < <(sed -nE 's/^ *\{"([A-Za-z]+)", .*/\1/p' "$table")
+short=$(sed -nE "s/^ *\\{\"[A-Za-z]+\", +'([^\\\\])'.*/\\1/p" "$table" | tr -d '\n')
+check "option table read from cli/command_table.h" test "${#short}" -gt 20 -a "${#long[@]}" -gt 20
 bash -c 'source "$1"; COMP_WORDS=(zarn -); COMP_CWORD=1; _zarn; printf "%s\n" "${COMPREPLY[@]}"' \
     _ "$completion" >"$scratch/offered" 2>&1
 for ((i = 0; i < ${#short}; i++)); do
