@@ -13,7 +13,7 @@ fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "$1" && cd "$1" && pwd)
 seconds=${ZARN_FUZZ_SECONDS:-30}
-targets=(settings relay options plain_text hosts)
+targets=(settings relay plain_text hosts)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZARN_FUZZ=ON -DZARN_TESTS=OFF >/dev/null

@@ -51,6 +51,18 @@ NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
 MALFORMED = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
 
 
+def read(path):
+    """The file's text, or None when there is none."""
+    with contextlib.suppress(FileNotFoundError), open(path) as f:
+        return f.read()
+    return None
+
+
+def remove(path):
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(path)
+
+
 def settings_text(sp=SP, platform=PLATFORM, port=6789):
     """The three lines the program writes for these values."""
     def line(key, text):
@@ -111,8 +123,7 @@ class SandboxTest(unittest.TestCase):
     def setUp(self):
         if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
             subprocess.run(["mount", "-o", "remount,rw", "/pstore"], check=True)
-        with contextlib.suppress(FileNotFoundError):
-            os.remove(SETTINGS)
+        remove(SETTINGS)
         with open("/etc/hosts", "w") as f:
             f.write(HOSTS)
         for name in os.listdir(SCRIPTS):
@@ -195,9 +206,7 @@ class SandboxTest(unittest.TestCase):
 
     def driver_log(self):
         """The stand-in's lines: "NAME 0xNUMBER DOTTED"."""
-        with contextlib.suppress(FileNotFoundError), open(self.standin_log) as f:
-            return f.read().splitlines()
-        return []
+        return (read(self.standin_log) or "").splitlines()
 
     def install_script(self, name, body):
         """Puts an executable shell script into the sandbox's /usr/local/bin."""

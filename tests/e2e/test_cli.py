@@ -138,7 +138,7 @@ class SettingsTest(harness.SandboxTest):
                  (settings_text(port=70000), b"4464", 0), (settings_text(port=65536), b"0", 0),
                  (settings_text(port=-1), b"65535", 0),
                  (" " * 5000 + settings_text(port=7000).replace(" ", "\0 "), b"7000", 0),
-                 ("a b a9fe6502 c d 0XA9FE6503 e 6790", b"6790", 0),
+                 ("a b a9fe6502 c d 0XA9FE6503 e 6790abc", b"6790", 0),
                  (MALFORMED, STARTUP_BAD + STRICT_BAD, 185),
                  ("", STARTUP_BAD + STRICT_BAD, 185),
                  (MALFORMED + "zarn many\n", STARTUP_BAD + STRICT_BAD, 185)]

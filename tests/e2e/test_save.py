@@ -6,24 +6,13 @@ import os
 import subprocess
 
 import harness
-from harness import (ALIAS, CANT_SAVE, CONFIRM, DONE, HOSTS, NO_HOSTS, NO_SCRIPT, PLATFORM,
-                     REFUSED, SETTINGS, SP, TIMEOUT, settings_text)
+from harness import (ALIAS, CANT_SAVE, CONFIRM, DONE, HOSTS, NO_SCRIPT, PLATFORM, REFUSED,
+                     SETTINGS, SP, TIMEOUT, read, remove, settings_text)
 
 OLD_SETTINGS = settings_text(sp="169.254.7.2", platform="169.254.7.3", port=7000)
 # The platform's old line sits among the others, which must survive in order.
 _lines = HOSTS.splitlines(keepends=True)
 OLD_HOSTS = "".join(_lines[:2] + [f"169.254.7.3\t{ALIAS} old\n"] + _lines[2:])
-
-
-def remove(path):
-    with contextlib.suppress(FileNotFoundError):
-        os.remove(path)
-
-
-def read(path):
-    with contextlib.suppress(FileNotFoundError), open(path) as f:
-        return f.read()
-    return None
 
 
 def hosts_after(address):

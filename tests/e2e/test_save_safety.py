@@ -9,8 +9,8 @@ import time
 
 import harness
 from harness import (ALIAS, DONE, DRIVER_NODE, HOSTS, NO_HOSTS, SETTINGS, STARTUP_BAD, STRICT_BAD,
-                     settings_text)
-from test_save import OLD_HOSTS, OLD_SETTINGS, SaveTest, read
+                     read, settings_text)
+from test_save import OLD_HOSTS, OLD_SETTINGS, SaveTest
 
 NEW = "192.168.1.1"
 SAVED = settings_text(sp="169.254.7.2", platform=NEW, port=7000)
@@ -236,5 +236,6 @@ class BoundedRunTest(SafetyTest):
     def test_a_closed_standard_stream_takes_no_file_of_the_program(self):
         self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}
         cmd, env = self.zarn_command("--configRuvo")
-        subprocess.run(cmd, cwd=self.dir, env=env, timeout=10, preexec_fn=lambda: os.close(2))
+        subprocess.run(cmd, cwd=self.dir, env=env, timeout=10,
+                       preexec_fn=lambda: [os.close(fd) for fd in (0, 2)])
         self.assertEqual(os.path.getsize(DRIVER_NODE), 0)

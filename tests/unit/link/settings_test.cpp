@@ -1,11 +1,7 @@
 #include "link/settings.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <array>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -14,8 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#include "base/unique_fd.h"
-
 namespace {
 
 using namespace std::string_literals;
@@ -23,8 +17,6 @@ using namespace std::string_literals;
 constexpr LinkSettings kUntouched{0x11111111, 0x22222222, 4242};
 constexpr LinkSettings kSpOnly{1, 0x22222222, 4242};
 constexpr LinkSettings kNoPort{1, 2, 4242};
-constexpr char kDefaultsFile[] =
-    "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\nzarn 6789\n";
 
 auto fieldsOf(const LinkSettings& settings) {
   return std::tuple(settings.spAddress, settings.platformAddress, settings.agentPort);
@@ -66,7 +58,6 @@ TEST_F(SettingsFileRead, Texts) {
   portAcrossChunks.resize(4092, ' ');
   portAcrossChunks += "123456789";
   const std::vector<TextCase> cases{
-      {"defaults file", kDefaultsFile, SettingsFile::kRead, kDefaultLinkSettings},
       {"one line, other keywords, optional prefix", "a x a9fe6502 b y 0XA9FE6503 c 6789",
        SettingsFile::kRead, kDefaultLinkSettings},
       {"lowest int port", "sp a 1 p0 b 2 zarn -2147483648", SettingsFile::kRead, {1, 2, INT_MIN}},
@@ -79,8 +70,6 @@ TEST_F(SettingsFileRead, Texts) {
        SettingsFile::kRead,
        {1, 2, 7}},
       {"port across read chunks", portAcrossChunks, SettingsFile::kRead, {1, 2, 123456789}},
-      {"two lines only", "sp a 0x1\np0 b 0x2\n", SettingsFile::kMalformed, kNoPort},
-      {"empty", "", SettingsFile::kMalformed, kUntouched},
       {"number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", SettingsFile::kMalformed, kSpOnly},
       {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", SettingsFile::kMalformed, kNoPort},
   };
@@ -92,35 +81,6 @@ TEST_F(SettingsFileRead, Texts) {
     std::fclose(file);
     expectRead(path, c.outcome, c.expected, c.name);
   }
-}
-
-TEST_F(SettingsFileRead, OnlyARegularFileIsRead) {
-  const std::string fifo = pathOf("fifo");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  ::alarm(10);  // a blocking open would wait for a writer forever
-  expectRead(fifo, SettingsFile::kMalformed, kUntouched, "FIFO without a writer");
-  const UniqueFd writer(::open(fifo.c_str(), O_RDWR | O_CLOEXEC));
-  ASSERT_TRUE(writer.valid());
-  ASSERT_EQ(::write(writer.get(), kDefaultsFile, sizeof kDefaultsFile - 1),
-            static_cast<ssize_t>(sizeof kDefaultsFile - 1));
-  expectRead(fifo, SettingsFile::kMalformed, kUntouched, "FIFO holding a valid text");
-  ::alarm(0);
-  expectRead(pathOf("none"), SettingsFile::kMissing, kUntouched, "missing");
-}
-
-TEST(Settings, FormatWritesTheThreeLines) {
-  std::array<char, 256> out{};
-  const std::size_t length = formatLinkSettings(out, "169.254.101.3", "169.254.101.2", "6789");
-  EXPECT_EQ(std::string_view(out.data(), length), kDefaultsFile);
-
-  const std::size_t other = formatLinkSettings(out, "192.168.1.1", "10.0.0.9", "80");
-  EXPECT_EQ(std::string_view(out.data(), other),
-            "sp 10.0.0.9 0x0a000009\np0 192.168.1.1 0xc0a80101\nzarn 80\n");
-}
-
-TEST(Settings, FormatRefusesWhatDoesNotFit) {
-  std::array<char, 40> small{};
-  EXPECT_EQ(formatLinkSettings(small, "169.254.101.3", "169.254.101.2", "6789"), 0U);
 }
 
 }  // namespace
