@@ -58,6 +58,19 @@ def read(path):
     return None
 
 
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def wait_until(done, seconds):
+    """Polls `done` until it holds or `seconds` pass; returns its last answer."""
+    deadline = time.monotonic() + seconds
+    while not done() and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return done()
+
+
 def remove(path):
     with contextlib.suppress(FileNotFoundError):
         os.remove(path)
@@ -99,9 +112,7 @@ class Agent:
 
     def requests(self, count=1, timeout=5.0):
         """Waits until at least `count` connections were logged."""
-        deadline = time.monotonic() + timeout
-        while len(self.lines()) < count and time.monotonic() < deadline:
-            time.sleep(0.02)
+        wait_until(lambda: len(self.lines()) >= count, timeout)
         return [unescape(line.split("\t")[2]) for line in self.lines()]
 
 
@@ -124,8 +135,7 @@ class SandboxTest(unittest.TestCase):
         if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
             subprocess.run(["mount", "-o", "remount,rw", "/pstore"], check=True)
         remove(SETTINGS)
-        with open("/etc/hosts", "w") as f:
-            f.write(HOSTS)
+        write("/etc/hosts", HOSTS)
         for name in os.listdir(SCRIPTS):
             path = os.path.join(SCRIPTS, name)
             shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) \
@@ -201,8 +211,7 @@ class SandboxTest(unittest.TestCase):
             errors.close()
 
     def write_settings(self, text):
-        with open(SETTINGS, "w") as f:
-            f.write(text)
+        write(SETTINGS, text)
 
     def driver_log(self):
         """The stand-in's lines: "NAME 0xNUMBER DOTTED"."""
@@ -211,8 +220,7 @@ class SandboxTest(unittest.TestCase):
     def install_script(self, name, body):
         """Puts an executable shell script into the sandbox's /usr/local/bin."""
         path = os.path.join(SCRIPTS, name)
-        with open(path, "w") as f:
-            f.write("#!/bin/sh\n" + body)
+        write(path, "#!/bin/sh\n" + body)
         os.chmod(path, 0o755)
         return path
 
