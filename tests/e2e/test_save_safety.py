@@ -10,7 +10,7 @@ import time
 import harness
 from harness import (ALIAS, DONE, DRIVER_NODE, HOSTS, NO_HOSTS, SETTINGS, STARTUP_BAD, STRICT_BAD,
                      read, remove, settings_text, wait_until, write)
-from test_save import OLD_HOSTS, OLD_SETTINGS, SaveTest
+from test_save import OLD_HOSTS, OLD_SETTINGS, SaveFixture
 
 NEW = "192.168.1.1"
 SAVED = settings_text(sp="169.254.7.2", platform=NEW, port=7000)
@@ -27,7 +27,7 @@ def gone(pid):
     return stat is None or stat.rsplit(")", 1)[1].split()[0] == "Z"
 
 
-class SafetyTest(SaveTest):
+class SafetyTest(SaveFixture):
     def setUp(self):
         super().setUp()
         self.addCleanup(self.restore_etc)

@@ -109,10 +109,6 @@ if [ -n "$deb" ]; then
     dpkg-deb -c "$deb" >"$scratch/deb.contents"
     awk '!/^d/ { sub(/^\.\//, "", $6); print $6 }' "$scratch/deb.contents" | sort >"$scratch/deb.list"
     check "package holds exactly: ${expected[*]}" diff "$scratch/expected.list" "$scratch/deb.list"
-    check "package files belong to root/root" \
-        silent awk '$2 != "root/root" { print }' "$scratch/deb.contents"
-    check "package zarn is rwxr-xr-x root/root" \
-        grep -qE '^-rwxr-xr-x root/root .* \./usr/bin/zarn$' "$scratch/deb.contents"
     # A dynamic build depends on the C library it was linked with; the static
     # one depends on nothing and recommends it for the name services.
     relations=$(dpkg-deb -f "$deb" Depends Recommends)
@@ -122,20 +118,8 @@ if [ -n "$deb" ]; then
         wanted_relations='^Depends: libc6 \(>= [0-9.]+\)$'
     fi
     check "package relations: $relations" matches "$relations" "$wanted_relations"
+    # lintian also checks owners, modes, stripping, the architecture and the manual page.
     check "lintian finds no error or warning" lintian --fail-on error,warning "$deb"
-
-    dpkg-deb -x "$deb" "$scratch/unpacked"
-    machine=$(readelf -h "$scratch/unpacked/usr/bin/zarn" | sed -n 's/^ *Machine: *//p')
-    architecture=$(dpkg-deb -f "$deb" Architecture)
-    case $machine in
-        PowerPC) wanted_architecture=powerpc ;;
-        *X86-64) wanted_architecture=amd64 ;;
-        *) wanted_architecture="(unknown machine $machine)" ;;
-    esac
-    check "package architecture $architecture matches a $machine binary" \
-        test "$architecture" = "$wanted_architecture"
-    check "packaged zarn is stripped" \
-        bash -c '! readelf -S "$1" | grep -qw .symtab' _ "$scratch/unpacked/usr/bin/zarn"
 fi
 
 echo "package: $passed passed, $failed failed"
