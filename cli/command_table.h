@@ -14,9 +14,11 @@ enum class OptionKind {
 
 // The request a command sends: the format's first conversion takes the
 // command letter, the others the texts of `fields` in order.
+using RequestFields = std::array<Field, 4>;
+
 struct RequestFormat {
   const char* format = nullptr;
-  std::array<Field, 4> fields{};
+  RequestFields fields{};
 };
 
 // One option of the command line, and everything the program knows of it.

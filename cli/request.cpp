@@ -1,5 +1,6 @@
 #include "cli/request.h"
 
+#include <algorithm>
 #include <array>
 
 #include "cli/command_table.h"
@@ -26,12 +27,11 @@ const char* fieldText(const InvocationState& state, Field field, TextSlot& scrat
 
 std::string_view formatRequest(const OptionRow& command, const InvocationState& state,
                                RequestBuffer& buffer) {
-  const auto& fields = command.request.fields;
-  std::array<TextSlot, 4> scratch{};
-  std::array<const char*, 4> texts{};
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    texts[i] = fieldText(state, fields[i], scratch[i]);
-  }
+  const RequestFields& fields = command.request.fields;
+  std::array<TextSlot, std::tuple_size_v<RequestFields>> scratch{};
+  std::array<const char*, std::tuple_size_v<RequestFields>> texts{};
+  std::transform(fields.begin(), fields.end(), scratch.begin(), texts.begin(),
+                 [&](Field field, TextSlot& slot) { return fieldText(state, field, slot); });
   // The format comes from the option table; conversions it lacks take nothing.
   const FormattedText text = formatText(buffer, command.request.format, command.letter, texts[0],
                                         texts[1], texts[2], texts[3]);

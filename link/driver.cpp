@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "base/address.h"
@@ -75,7 +76,7 @@ int configRuvo() {
   }
   const int sp =
       setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL", addressFromNumber(settings.spAddress));
-  return sp < 0 ? sp : kResultOk;
+  return std::min(sp, kResultOk);
 }
 
 int queryPlatformAddress(std::optional<in_addr>& address) {
