@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <string_view>
 
 #include "base/file_replace.h"
 #include "base/output.h"
@@ -34,7 +34,7 @@ UniqueFd waitForOtherSaves() {
 
 // The settings file is owned by root, whoever runs the save; a refusal is not
 // an error.
-bool writeSettingsFile(std::span<const char> content) {
+bool writeSettingsFile(std::string_view content) {
   return replaceFile(kSettingsPath, [content](int file) {
     [[maybe_unused]] const int owned = ::fchown(file, 0, 0);
     return writeAll(file, content);
@@ -48,10 +48,9 @@ bool succeeded(int waitStatus) { return waitStatus == 0; }
 void saveLinkSettings(const char* platformText, const char* spText, const char* portText) {
   ::umask(kFileCreationMask);
   const UniqueFd saveLock = waitForOtherSaves();
-  std::array<char, 3 * kTextSlotSize> content{};
-  const std::size_t length = formatLinkSettings(content, platformText, spText, portText);
-  if (!saveLock.valid() || length == 0 ||
-      !writeSettingsFile(std::span<const char>(content.data(), length))) {
+  SettingsText content{};
+  if (!saveLock.valid() ||
+      !writeSettingsFile(formatLinkSettings(content, platformText, spText, portText))) {
     printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
     return;
   }

@@ -189,8 +189,8 @@ int readLinkSettings(LinkSettings& settings) {
   return kResultOk;
 }
 
-std::size_t formatLinkSettings(std::span<char> out, const char* platformText, const char* spText,
-                               const char* portText) {
+std::string_view formatLinkSettings(SettingsText& out, const char* platformText, const char* spText,
+                                    const char* portText) {
   const auto numberOf = [](const char* text) {
     const auto address = parseAddress(text);
     return address ? addressNumber(*address) : std::uint32_t{0};
@@ -198,7 +198,7 @@ std::size_t formatLinkSettings(std::span<char> out, const char* platformText, co
   const FormattedText text =
       formatText(out, "sp %s 0x%08" PRIx32 "\np0 %s 0x%08" PRIx32 "\nzarn %s\n", spText,
                  numberOf(spText), platformText, numberOf(platformText), portText);
-  return text.complete ? text.length : 0;
+  return {out.data(), text.length};
 }
 
 int getZarnPort() {

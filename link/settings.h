@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <span>
+#include <string_view>
+
+#include "base/text_slot.h"
 
 // The link's persistent settings: both ends' addresses (first octet most
 // significant) and the platform agent's TCP port.
@@ -32,10 +35,13 @@ LinkSettings loadStartupSettings();
 // kResultProtocol for a malformed one, which is reported.
 int readLinkSettings(LinkSettings& settings);
 
-// The three lines of the settings file; the numbers come from the address
-// texts. Returns the length, or 0 when they do not fit `out`.
-std::size_t formatLinkSettings(std::span<char> out, const char* platformText, const char* spText,
-                               const char* portText);
+// Room for the three lines of the settings file with three full text slots.
+using SettingsText = std::array<char, 4 * kTextSlotSize>;
+
+// The three lines of the settings file, in `out`; the numbers come from the
+// address texts.
+std::string_view formatLinkSettings(SettingsText& out, const char* platformText, const char* spText,
+                                    const char* portText);
 
 // The `getZarnPort` command: the stored port, modulo 65536, with no newline.
 int getZarnPort();
