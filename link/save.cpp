@@ -10,7 +10,6 @@
 #include "base/file_replace.h"
 #include "base/output.h"
 #include "base/shell.h"
-#include "base/text_slot.h"
 #include "base/unique_fd.h"
 #include "link/hosts_table.h"
 #include "link/settings.h"
