@@ -32,18 +32,12 @@ bool copyContent(int source, int target) {
   off_t at = 0;
   for (;;) {
     const ssize_t got = ::pread(source, buffer.data(), buffer.size(), at);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
     if (got <= 0) {
       return got == 0;
     }
     for (ssize_t put = 0; put < got;) {
       const ssize_t written =
           ::pwrite(target, buffer.data() + put, static_cast<std::size_t>(got - put), at + put);
-      if (written < 0 && errno == EINTR) {
-        continue;
-      }
       if (written <= 0) {
         return false;
       }

@@ -43,9 +43,6 @@ void keepStandardStreamsOpen() {
 bool writeAll(int fd, std::span<const char> bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
     if (written <= 0) {
       return false;
     }

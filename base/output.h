@@ -12,6 +12,7 @@
 void keepStandardStreamsOpen();
 
 // Writes every byte, retrying short writes; false when the descriptor fails.
+// No signal handler of the program returns, so no call is ever interrupted.
 bool writeAll(int fd, std::span<const char> bytes);
 
 void writeOut(std::string_view text);

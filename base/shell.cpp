@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <string_view>
 
 #include "base/held_signals.h"
@@ -95,10 +94,7 @@ int runShellLine(const char* commandLine) {
     return -1;
   }
   int status = 0;
-  pid_t waited = 0;
-  do {
-    waited = waitpid(child, &status, 0);
-  } while (waited < 0 && errno == EINTR);
+  const pid_t waited = waitpid(child, &status, 0);
   runningShellGroup = 0;
   return waited == child ? status : -1;
 }

@@ -64,9 +64,6 @@ bool copyRange(const LineFilter& filter, off_t from, off_t to) {
   while (from < to) {
     const auto wanted = static_cast<std::size_t>(std::min<off_t>(to - from, buffer.size()));
     const ssize_t got = ::pread(filter.table, buffer.data(), wanted, from);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
     if (got <= 0 || !writeAll(filter.out, std::span<const char>(buffer.data(),
                                                                 static_cast<std::size_t>(got)))) {
       return false;
@@ -112,9 +109,6 @@ bool copyKeptLines(int table, int out) {
   std::array<char, 4096> buffer{};
   for (;;) {
     const ssize_t got = ::read(table, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
     if (got <= 0) {
       return got == 0 && finishLastLine(filter);
     }
