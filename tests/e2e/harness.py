@@ -151,12 +151,19 @@ class SandboxTest(unittest.TestCase):
         self._agents = 0
 
     def zarn(self, *args, timeout=10, env=None, preload=()):
-        """Runs zarn in the test's directory with the driver stand-in."""
+        """Runs zarn in the test's directory with the driver stand-in, in a
+        session of its own, so that no signal it sends reaches the tests."""
         cmd, environment = self.zarn_command(*args, env=env, preload=preload)
         start = time.monotonic()
         proc = subprocess.run(cmd, cwd=self.dir, env=environment, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+                              capture_output=True, timeout=timeout, start_new_session=True)
         return Result(proc.stdout, proc.stderr, proc.returncode, time.monotonic() - start)
+
+    def spawn(self, *args, **popen):
+        """Starts zarn as `zarn` runs it and returns the process."""
+        cmd, environment = self.zarn_command(*args)
+        return subprocess.Popen(cmd, cwd=self.dir, env=environment, start_new_session=True,
+                                **popen)
 
     def zarn_command(self, *args, env=None, preload=()):
         """The command line and environment that run zarn with the driver

@@ -1,7 +1,8 @@
 #!/bin/bash
-# Runs CMD as root in a private mount and network namespace over an overlay of
-# the root file system, so the end-to-end tests can own /pstore, /etc/hosts,
-# /usr/local/bin and /dev/ruvo without changing the machine.
+# Runs CMD as root in a private mount, network and process namespace over an
+# overlay of the root file system, so the end-to-end tests can own /pstore,
+# /etc/hosts, /usr/local/bin and /dev/ruvo without changing the machine, and
+# no process in it can signal one outside.
 #   tests/e2e/sandbox.sh CMD...
 # Inside: lo up; veth ruvo0 (169.254.101.2/24, SP end) <-> plat0 (169.254.101.3/24).
 set -euo pipefail
@@ -23,7 +24,7 @@ if [ -z "${ZARN_SANDBOX_TOP:-}" ]; then
     trap 'rmdir "$top" 2>/dev/null || true' EXIT
     status=0
     ZARN_SANDBOX_TOP=$top ZARN_SANDBOX_CWD=$PWD \
-        unshare -mn --propagation private "$0" "$@" || status=$?
+        unshare -mnp --fork --propagation private "$0" "$@" || status=$?
     exit "$status"
 fi
 
@@ -34,7 +35,7 @@ mount -t tmpfs -o mode=0700 tmpfs "$top"
 mkdir "$top/up" "$top/work" "$root"
 mount -t overlay overlay -o "lowerdir=/,upperdir=$top/up,workdir=$top/work" "$root"
 
-mount --rbind /proc "$root/proc"
+mount -t proc proc "$root/proc"
 mount -t sysfs sysfs "$root/sys" 2>/dev/null || mount --rbind /sys "$root/sys"
 mount -t tmpfs -o mode=0755 tmpfs "$root/dev"
 for node in null zero full random urandom tty; do

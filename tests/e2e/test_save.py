@@ -204,3 +204,10 @@ class SaveTest(SaveFixture):
                 self.assertEqual(read(SETTINGS), saved)
                 self.assertEqual(read("/etc/hosts"), hosts_after(saved.split()[4]))
                 self.assertEqual((self.ran(), len(self.driver_log())), ([], driver))
+
+    def test_timer_after_the_scripts_stops_no_other_process(self):
+        self.scripts()
+        with self.agent("--reply", "<cmdRetVal>0</cmdRetVal>", "--no-etx") as agent:
+            r = self.zarn("-o", "7100", "-w", "1")
+            self.assertEqual((r.out, r.status, len(self.ran())), (CONFIRM[:-1] + TIMEOUT, 2, 2))
+            self.assertIsNone(agent.proc.poll())

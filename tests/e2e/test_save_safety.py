@@ -144,10 +144,8 @@ class SafetyTest(SaveFixture):
     def test_saves_at_the_same_time_take_turns(self):
         for round_ in range(20):
             self.fresh(OLD_SETTINGS)
-            runs = [subprocess.Popen(cmd, env=env, cwd=self.dir, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-                    for cmd, env in (self.zarn_command("-J", "-a", address, "-I", "127.0.0.1")
-                                     for address in ("10.1.1.1", "10.2.2.2"))]
+            runs = [self.spawn("-J", "-a", address, "-I", "127.0.0.1", stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL) for address in ("10.1.1.1", "10.2.2.2")]
             with self.subTest(round=round_):
                 self.assertEqual([run.communicate(timeout=10)[0] for run in runs], [DONE, DONE])
                 platform = read(SETTINGS).split()[4]
@@ -160,9 +158,8 @@ class SafetyTest(SaveFixture):
             with self.subTest(signal=number.name):
                 self.fresh(OLD_SETTINGS)
                 remove(pids)
-                cmd, env = self.zarn_command("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "0")
-                run = subprocess.Popen(cmd, cwd=self.dir, env=env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
+                run = self.spawn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "0",
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 wait_until(lambda: read(pids), 10)
                 run.send_signal(number)
                 self.assertEqual(run.wait(5), -number)
@@ -192,16 +189,13 @@ class SafetyTest(SaveFixture):
                 os.write(writer, b"x" * 4096)
         os.set_blocking(writer, True)
         with self.agent("--reply", "partial", "--no-etx", port=7000):
-            cmd, env = self.zarn_command("-T", "-I", harness.PLATFORM, "-w", "1")
             start = time.monotonic()
-            run = subprocess.run(cmd, cwd=self.dir, env=env, stdout=writer, timeout=10)
+            run = self.spawn("-T", "-I", harness.PLATFORM, "-w", "1", stdout=writer)
             os.close(writer)
-            self.assertEqual(run.returncode, 2)
+            self.assertEqual(run.wait(10), 2)
             self.assertLess(time.monotonic() - start, 3.5)
 
     def test_closed_standard_streams_take_no_file_of_the_program(self):
         self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}
-        cmd, env = self.zarn_command("--configRuvo")
-        subprocess.run(cmd, cwd=self.dir, env=env, timeout=10,
-                       preexec_fn=lambda: [os.close(fd) for fd in (0, 2)])
+        self.spawn("--configRuvo", preexec_fn=lambda: [os.close(fd) for fd in (0, 2)]).wait(10)
         self.assertEqual(os.path.getsize(DRIVER_NODE), 0)
