@@ -166,6 +166,15 @@ class SafetyTest(SaveFixture):
                 started = read(pids).split()
                 self.assertTrue(wait_until(lambda: all(map(gone, started)), 2), started)
 
+    def test_an_interrupt_the_caller_ignored_stays_ignored(self):
+        started = os.path.join(self.dir, "started")
+        self.scripts(before=f"touch {started}; sleep 1\n")
+        run = self.spawn("-J", "-a", NEW, "-I", "127.0.0.1", stdout=subprocess.PIPE,
+                         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+        wait_until(lambda: os.path.exists(started), 10)
+        run.send_signal(signal.SIGINT)
+        self.assertEqual((run.communicate(timeout=10)[0], run.returncode), (DONE, 0))
+
     def test_scripts_run_with_the_system_path(self):
         path = os.path.join(self.dir, "path")
         self.scripts(before=f'echo "$PATH" > {path}\n')
