@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
@@ -13,15 +14,11 @@
 
 namespace {
 
+// The directory of `path`, an absolute path, is synced so that a rename in it lasts.
 bool syncDirectoryOf(const char* path) {
   PathText directory{};
-  const std::string_view text(path);
-  const std::size_t slash = text.rfind('/');
-  if (slash == std::string_view::npos) {
-    formatText(directory, ".");
-  } else {
-    formatText(directory, "%.*s", static_cast<int>(slash == 0 ? 1 : slash), path);
-  }
+  const std::size_t slash = std::string_view(path).rfind('/');
+  formatText(directory, "%.*s", static_cast<int>(std::max<std::size_t>(slash, 1)), path);
   const UniqueFd handle(::open(directory.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return handle.valid() && ::fsync(handle.get()) == 0;
 }
