@@ -18,8 +18,9 @@ struct FileReplacement {
   UniqueFd file;
 };
 
-// Creates the empty temporary file for `target` (an absolute path), with the owner and mode of
-// the file it replaces (a new one gets mode 0666 less the creation mask).
+// Creates the empty temporary file for `target`, an absolute path, with the
+// owner and mode of the file it replaces (a new one gets mode 0666 less the
+// creation mask).
 bool beginReplacement(FileReplacement& replacement, const char* target);
 
 // Puts the written temporary file in the target's place. Where the target
