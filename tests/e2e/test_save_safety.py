@@ -66,6 +66,7 @@ class SafetyTest(SaveFixture):
             (f"a\n1.1.1.1 {ALIAS}", "a\n" + ENTRY),  # a dropped last line needs none
             ("a\n2.2.2.2 platformXruvo-local b\nc\n", "a\nc\n" + ENTRY),  # '.' is any character
             ("a\nplatform.ruvo.loca\n", "a\nplatform.ruvo.loca\n" + ENTRY),
+            ("xp\nlatform.ruvo.local\n", "xp\nlatform.ruvo.local\n" + ENTRY),  # lines apart
             ("", ENTRY),
             (None, ENTRY),  # no table yet
         ]
