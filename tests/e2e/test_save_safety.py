@@ -9,13 +9,14 @@ import time
 import unittest
 
 import harness
-from harness import (ALIAS, DONE, DRIVER_NODE, HOSTS, NO_HOSTS, SETTINGS, STARTUP_BAD, STRICT_BAD,
+from harness import (ALIAS, CANT_SAVE, DONE, DRIVER_NODE, HOSTS, NO_HOSTS, SETTINGS, STARTUP_BAD, STRICT_BAD,
                      read, remove, settings_text, wait_until, write)
 from test_save import OLD_HOSTS, OLD_SETTINGS, SaveFixture
 
 NEW = "192.168.1.1"
 SAVED = settings_text(sp="169.254.7.2", platform=NEW, port=7000)
 ENTRY = f"{NEW}  {ALIAS}\n"
+PAGE = HOSTS + "#" * (4094 - len(HOSTS)) + "\n"
 
 
 def mount(*args):
@@ -104,10 +105,16 @@ class SafetyTest(SaveFixture):
             os.symlink(table, "/etc/hosts")
             self.fill(os.path.dirname(table))
 
+        def bound_full(table):
+            write(table, PAGE)  # the new table needs a page more than the old one
+            bound(table)
+            self.fill(os.path.dirname(table))
+
         cases = [  # how the table is held -> output, table, scripts run, files beside it
             (bound, DONE, HOSTS + ENTRY, 2, []),
             (read_only, NO_HOSTS + DONE, OLD_HOSTS, 0, []),
             (full, NO_HOSTS + DONE, OLD_HOSTS, 0, ["filler"]),
+            (bound_full, NO_HOSTS + DONE, PAGE, 0, ["filler"]),
         ]
         for place, out, table_after, ran, beside in cases:
             with self.subTest(place=place.__name__):
@@ -120,6 +127,14 @@ class SafetyTest(SaveFixture):
                 self.assertEqual((r.out, read(table), read(SETTINGS)), (out, table_after, SAVED))
                 self.assertEqual(len(self.ran()), ran)
                 self.assertEqual(sorted(os.listdir(os.path.dirname(table))), beside + ["hosts"])
+
+    def test_a_failing_disk_leaves_both_files_as_they_were(self):
+        for call in ("fsync", "rename", "close"):
+            with self.subTest(call=call):
+                self.fresh(OLD_SETTINGS)
+                r = self.set_ruvo(preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": call})
+                self.assertEqual((r.out, read(SETTINGS), read("/etc/hosts"), self.ran()),
+                                 (CANT_SAVE + DONE, OLD_SETTINGS, OLD_HOSTS, []))
 
     def test_the_working_directory_plays_no_part(self):
         self.dir = self.scratch_mount("16k")

@@ -1,36 +1,38 @@
-/* Crash injector: an LD_PRELOAD library that ends the process, as a power
- * loss or a kill would, just before its Nth write, fsync, rename or close.
+/* Crash and failure injector: an LD_PRELOAD library that ends the process, as
+ * a power loss or a kill would, just before its Nth write, fsync, rename or
+ * close, or makes every call of one of them fail as a broken disk would.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
+ *   ZARN_FAIL=NAME    every call of NAME (fsync, rename or close) fails with EIO
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
-static void crash_if_due(void) {
+static int fails(const char* name) {
   static long calls;
   const char* at = getenv("ZARN_CRASH_AT");
+  const char* failing = getenv("ZARN_FAIL");
   if (at && ++calls == atol(at)) _exit(99);
+  if (failing && strcmp(failing, name) == 0) {
+    errno = EIO;
+    return 1;
+  }
+  return 0;
 }
 
 #define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 
 ssize_t write(int fd, const void* bytes, size_t count) {
-  crash_if_due();
-  return NEXT(write)(fd, bytes, count);
+  return fails("write") ? -1 : NEXT(write)(fd, bytes, count);
 }
 
-int fsync(int fd) {
-  crash_if_due();
-  return NEXT(fsync)(fd);
-}
+int fsync(int fd) { return fails("fsync") ? -1 : NEXT(fsync)(fd); }
 
 int rename(const char* from, const char* to) {
-  crash_if_due();
-  return NEXT(rename)(from, to);
+  return fails("rename") ? -1 : NEXT(rename)(from, to);
 }
 
-int close(int fd) {
-  crash_if_due();
-  return NEXT(close)(fd);
-}
+int close(int fd) { return fails("close") ? -1 : NEXT(close)(fd); }
