@@ -23,22 +23,17 @@ bool syncDirectoryOf(const char* path) {
   return handle.valid() && ::fsync(handle.get()) == 0;
 }
 
-// Copies every byte of `source` to the start of `target`.
+// Copies every byte of `source` to the start of `target`, whose room is
+// reserved, so that each piece is written whole.
 bool copyContent(int source, int target) {
-  std::array<char, 4096> buffer{};
-  off_t at = 0;
-  for (;;) {
+  std::array<char, BUFSIZ> buffer{};
+  for (off_t at = 0;;) {
     const ssize_t got = ::pread(source, buffer.data(), buffer.size(), at);
     if (got <= 0) {
       return got == 0;
     }
-    for (ssize_t put = 0; put < got;) {
-      const ssize_t written =
-          ::pwrite(target, buffer.data() + put, static_cast<std::size_t>(got - put), at + put);
-      if (written <= 0) {
-        return false;
-      }
-      put += written;
+    if (::pwrite(target, buffer.data(), static_cast<std::size_t>(got), at) != got) {
+      return false;
     }
     at += got;
   }

@@ -14,7 +14,7 @@ namespace {
 
 // Large enough for every message of the program, a 255-character text
 // included.
-constexpr std::size_t kMessageCapacity = 1024;
+constexpr std::size_t kMessageCapacity = BUFSIZ;
 
 bool vprintTo(int fd, const char* format, va_list args) {
   std::array<char, kMessageCapacity> message{};

@@ -3,9 +3,8 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <numeric>
 #include <string_view>
-
-#include "base/number.h"
 
 bool isPlainDottedQuad(const char* text) {
   in_addr address{};
@@ -22,6 +21,7 @@ bool isPlainPort(const char* text) {
   if (view.empty() || view.size() > 5 || !digitsOnly) {
     return false;
   }
-  const int port = scanInt(text).value_or(0);
+  const int port = std::accumulate(view.begin(), view.end(), 0,
+                                   [](int value, char digit) { return value * 10 + digit - '0'; });
   return port >= 1 && port <= 65535;
 }

@@ -1,12 +1,14 @@
 #include "link/hosts_table.h"
 
 #include <fcntl.h>
+#include <sys/param.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <string_view>
 
 #include "base/file_replace.h"
@@ -15,7 +17,6 @@
 
 namespace {
 
-constexpr int kMaxLinkHops = 16;
 constexpr std::string_view kAlias = kPlatformHostAlias;
 
 // Follows the symbolic links from `path` to the file they end at, which need
@@ -24,7 +25,7 @@ bool resolveLinks(const char* path, PathText& resolved) {
   if (!formatText(resolved, "%s", path).complete) {
     return false;
   }
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+  for (int hop = 0; hop < MAXSYMLINKS; ++hop) {
     PathText link{};
     const ssize_t length = ::readlink(resolved.data(), link.data(), link.size() - 1);
     if (length < 0) {
@@ -60,7 +61,7 @@ struct LineFilter {
 };
 
 bool copyRange(const LineFilter& filter, off_t from, off_t to) {
-  std::array<char, 4096> buffer{};
+  std::array<char, BUFSIZ> buffer{};
   while (from < to) {
     const auto wanted = static_cast<std::size_t>(std::min<off_t>(to - from, buffer.size()));
     const ssize_t got = ::pread(filter.table, buffer.data(), wanted, from);
@@ -106,7 +107,7 @@ bool finishLastLine(const LineFilter& filter) {
 
 bool copyKeptLines(int table, int out) {
   LineFilter filter{table, out};
-  std::array<char, 4096> buffer{};
+  std::array<char, BUFSIZ> buffer{};
   for (;;) {
     const ssize_t got = ::read(table, buffer.data(), buffer.size());
     if (got <= 0) {

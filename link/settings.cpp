@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cinttypes>
+#include <cstdio>
 #include <limits>
 
 #include "base/address.h"
@@ -16,7 +17,7 @@
 namespace {
 
 // A well-formed file is under a hundred bytes; longer ones are read in turn.
-constexpr std::size_t kChunkBytes = 512;
+constexpr std::size_t kChunkBytes = BUFSIZ;
 constexpr int kEnd = -1;
 
 // The file's bytes in order, read a chunk at a time.
