@@ -109,8 +109,6 @@ class CommandLineTest(harness.SandboxTest):
                     self.assertEqual((r.out, r.err, r.status), (b"OK\n", b"", 0))
                     self.assertEqual(agent.requests(i)[-1], request)
 
-
-class SettingsTest(harness.SandboxTest):
     def test_get_zarn_port(self):
         cases = [(None, b"6789", 0), (settings_text(port=7000), b"7000", 0),
                  (settings_text(port=70000), b"4464", 0), (settings_text(port=65536), b"0", 0),

@@ -43,8 +43,6 @@ class LinkTest(harness.SandboxTest):
     def path(self, name):
         return os.path.join(self.dir, name)
 
-
-class VpdTest(LinkTest):
     def test_block_goes_to_standard_output_or_replaces_the_file(self):
         cases = [(["-n", "-"], CPU, None), (["-n-"], CPU, None), (["--filename=-vpd"], CPU, None),
                  ([], CPU, "cpuid.vpd"), (["-n", "vpd.bin"], CPU, "vpd.bin"),
@@ -89,8 +87,6 @@ class VpdTest(LinkTest):
                     self.assertEqual((r.out, r.err, r.status), (out, b"", status))
         self.assertFalse(os.path.exists(self.path("nodir")))
 
-
-class RuvoReportTest(LinkTest):
     def test_the_driver_answer_else_the_settings_file_names_the_platform(self):
         moved = settings_text(platform="169.254.7.8")
         by_number = "sp 1.1.1.1 a9fe6502 p0 2.2.2.2 0xa9fe0708 zarn 1"
@@ -124,8 +120,6 @@ class RuvoReportTest(LinkTest):
         r = self.zarn("-j")
         self.assertEqual((r.out, r.err, r.status), (report(PLATFORM), b"", 0))
 
-
-class ConfigRuvoTest(LinkTest):
     def test_pushes_the_platform_then_the_sp_address_from_the_numbers(self):
         pushed_50 = [f"{SET_PLAT} 169.254.50.3", f"{SET_SP} 169.254.50.2"]
         failed = b"RUVO_CONFIG: ioctl %s failed -1\n"

@@ -4,7 +4,7 @@ import harness
 from harness import ABNORMAL, BAD_PORT, DONE, REFUSED, SP, TIMEOUT, settings_text
 
 
-class RequestTest(harness.SandboxTest):
+class RemoteTest(harness.SandboxTest):
     def test_request_bytes_for_every_command(self):
         cases = [([f"-{c}"], c.encode(), b"OK\n") for c in "bCdeHLsTv"]
         cases += [
@@ -37,8 +37,6 @@ class RequestTest(harness.SandboxTest):
                     self.assertLess(r.elapsed, 1.0)
                     self.assertEqual(agent.requests(i)[-1], request)
 
-
-class ReplyTest(harness.SandboxTest):
     def test_reply_relaying(self):
         cases = [
             (["--reply", "OK"], b"OK\n"), (["--reply", "line1\\nline2\\t."], b"line1\nline2\t.\n"),
@@ -54,8 +52,6 @@ class ReplyTest(harness.SandboxTest):
                 r = self.zarn("-T", "-w", "2")
                 self.assertEqual((r.out, r.err, r.status), (out, b"", 0))
 
-
-class ConnectionTest(harness.SandboxTest):
     def test_nothing_listening(self):
         r = self.zarn("-T", "-w", "2")
         self.assertEqual((r.out, r.status), (b"", 242))
@@ -86,8 +82,6 @@ class ConnectionTest(harness.SandboxTest):
             self.assertEqual((r.out, r.err, r.status), (b"OK\n", b"", 0))
             self.assertEqual(agent.requests(), [b"T"])
 
-
-class GuardTimerTest(harness.SandboxTest):
     def test_the_timer_ends_a_silent_or_unfinished_exchange(self):
         self.ip("neigh", "replace", "169.254.101.9", "lladdr", "02:00:00:00:00:09",
                 "dev", "ruvo0", "nud", "permanent")

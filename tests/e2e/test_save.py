@@ -7,7 +7,7 @@ import subprocess
 
 import harness
 from harness import (ALIAS, CANT_SAVE, CONFIRM, DONE, HOSTS, NO_SCRIPT, PLATFORM, REFUSED,
-                     SETTINGS, SP, TIMEOUT, read, remove, settings_text)
+                     SETTINGS, SP, TIMEOUT, read, remove, settings_text, write)
 
 OLD_SETTINGS = settings_text(sp="169.254.7.2", platform="169.254.7.3", port=7000)
 # The platform's old line sits among the others, which must survive in order.
@@ -27,15 +27,14 @@ class SaveFixture(harness.SandboxTest):
 
     def fresh(self, settings=None, read_only=False):
         """/pstore holding `settings` (None: no file, else owned by 1234:1234,
-        mode 0600), the old hosts table, no logs, no scratch file."""
+        mode 0600), the old hosts table and no logs."""
         remount = lambda mode: subprocess.run(["mount", "-o", f"remount,{mode}", "/pstore"],
                                               check=True)
         if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
             remount("rw")
         for path in (SETTINGS, self.events, self.standin_log):
             remove(path)
-        with open("/etc/hosts", "w") as f:
-            f.write(OLD_HOSTS)
+        write("/etc/hosts", OLD_HOSTS)
         if settings is not None:
             self.write_settings(settings)
             os.chown(SETTINGS, 1234, 1234)
@@ -62,9 +61,7 @@ class SaveFixture(harness.SandboxTest):
                 for line in self.driver_log()]
 
     def assert_untouched(self, settings=None):
-        self.assertEqual(read(SETTINGS), settings)
-        self.assertEqual(read("/etc/hosts"), OLD_HOSTS)
-        self.assertEqual(self.ran(), [])
+        self.assertEqual((read(SETTINGS), read("/etc/hosts"), self.ran()), (settings, OLD_HOSTS, []))
 
 
 class SaveTest(SaveFixture):
@@ -84,11 +81,10 @@ class SaveTest(SaveFixture):
                 r = self.zarn(*args, "-w", "5")
                 self.assertEqual((r.out, r.err, r.status), (CONFIRM, b"", 0))
                 self.assertEqual(agent.requests()[-1], b"o " + saved.split()[-1].encode())
-                self.assertEqual(read(SETTINGS), saved)
                 st = os.stat(SETTINGS)
                 self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777), (0, 0, mode))
-                self.assertEqual(os.listdir("/pstore"), ["ruvo_config"])
-                self.assertEqual(read("/etc/hosts"), hosts_after(listen))
+                self.assertEqual((read(SETTINGS), os.listdir("/pstore"), read("/etc/hosts")),
+                                 (saved, ["ruvo_config"], hosts_after(listen)))
                 self.assertEqual(self.ran(), ["spIpConfig.sh 0 3 1 0", "addHosts.sh 0 3 1 0"])
 
     def test_failures_of_the_save(self):
