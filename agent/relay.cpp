@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 
 #include "agent/vpd.h"
 #include "base/output.h"
@@ -12,6 +13,12 @@
 namespace {
 
 constexpr char kEndOfText = '\x03';
+
+enum class ChunkOutcome { kMore, kComplete };
+
+// Shows one chunk of a text reply: NUL bytes as spaces, the first
+// end-of-text byte as a newline, which completes the reply.
+ChunkOutcome relayTextChunk(std::span<char> chunk);
 
 // One byte more than a read asks for, so the chunk is always NUL-terminated.
 using ReplyBuffer = std::array<char, 256>;
@@ -74,6 +81,8 @@ int relayReply(const UniqueFd& connection, const ReplyHandling& handling) {
   return relayText(connection, handling);
 }
 
+namespace {
+
 ChunkOutcome relayTextChunk(std::span<char> chunk) {
   std::replace(chunk.begin(), chunk.end(), '\0', ' ');
   const auto endOfText = std::find(chunk.begin(), chunk.end(), kEndOfText);
@@ -84,3 +93,5 @@ ChunkOutcome relayTextChunk(std::span<char> chunk) {
   writeAll(STDOUT_FILENO, chunk);
   return complete ? ChunkOutcome::kComplete : ChunkOutcome::kMore;
 }
+
+}  // namespace

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <span>
-
 #include "base/unique_fd.h"
 
 // What the agent answers a request with.
@@ -28,9 +26,3 @@ struct ReplyHandling {
 // Relays the agent's reply on `connection` as `handling` says, until the
 // reply's end or the connection's; returns the result code.
 int relayReply(const UniqueFd& connection, const ReplyHandling& handling);
-
-enum class ChunkOutcome { kMore, kComplete };
-
-// Shows one chunk of a text reply: NUL bytes as spaces, the first
-// end-of-text byte as a newline, which completes the reply.
-ChunkOutcome relayTextChunk(std::span<char> chunk);
