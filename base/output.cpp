@@ -29,12 +29,9 @@ bool vprintTo(int fd, const char* format, va_list args) {
 }  // namespace
 
 void keepStandardStreamsOpen() {
-  for (;;) {
-    const int fd = ::open("/dev/null", O_RDWR);
-    if (fd < 0 || fd > STDERR_FILENO) {
-      if (fd >= 0) {
-        ::close(fd);
-      }
+  for (int fd = ::open("/dev/null", O_RDWR); fd >= 0; fd = ::open("/dev/null", O_RDWR)) {
+    if (fd > STDERR_FILENO) {
+      ::close(fd);
       return;
     }
   }

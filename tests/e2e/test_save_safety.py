@@ -63,7 +63,7 @@ class SafetyTest(SaveFixture):
 
     def test_lines_kept_as_sed_would_keep_them(self):
         cases = [  # old table -> new table
-            ("a\nb", "a\nb\n" + ENTRY),  # a last line without a newline gets one
+            ("b", "b\n" + ENTRY),  # a last line without a newline gets one
             (f"a\n1.1.1.1 {ALIAS}", "a\n" + ENTRY),  # a dropped last line needs none
             ("a\n2.2.2.2 platformXruvo-local b\nc\n", "a\nc\n" + ENTRY),  # '.' is any character
             ("a\nplatform.ruvo.loca\n", "a\nplatform.ruvo.loca\n" + ENTRY),

@@ -70,6 +70,7 @@ TEST_F(SettingsFileRead, Texts) {
        SettingsFile::kRead,
        {1, 2, 7}},
       {"port across read chunks", portAcrossChunks, SettingsFile::kRead, {1, 2, 123456789}},
+      {"no digits where a number goes", "sp a x b c 2 d 7", SettingsFile::kMalformed, kUntouched},
       {"number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", SettingsFile::kMalformed, kSpOnly},
       {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", SettingsFile::kMalformed, kNoPort},
   };
