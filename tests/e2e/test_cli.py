@@ -101,6 +101,7 @@ class CommandLineTest(harness.SandboxTest):
                  (["-D", "-a", "1.2.3.4", "-a", "5.6.7.8"], b"D 5.6.7.8\n"),
                  (["-D", "-a", LONG], (b"D " + LONG.encode())[:255]),
                  (["-h", LONG], (b"h " + LONG.encode())[:255]),
+                 (["-h", LONG[:253]], b"h " + LONG[:253].encode()),  # one byte too many
                  (["-E", "-a", "1", "-m", LONG], (b"E 1 " + LONG.encode())[:255])]
         with self.agent("--reply", "OK") as agent:
             for i, (args, request) in enumerate(cases, 1):
