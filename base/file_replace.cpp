@@ -54,7 +54,7 @@ bool rewriteInPlace(const FileReplacement& replacement) {
     return false;
   }
   if (newVersion.st_size > oldVersion.st_size &&
-      ::fallocate(target.get(), 0, 0, newVersion.st_size) != 0 && errno != EOPNOTSUPP) {
+      ::posix_fallocate(target.get(), off_t{}, newVersion.st_size) != 0) {
     return false;
   }
   return copyContent(source.get(), target.get()) &&

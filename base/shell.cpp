@@ -75,7 +75,7 @@ pid_t startShell(const char* commandLine) {
   char dashC[] = "-c";
   char* arguments[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
   Environment environment{};
-  pid_t child = 0;
+  pid_t child{};
   const int spawned =
       posix_spawn(&child, shell, nullptr, &attributes, arguments, shellEnvironment(environment));
   posix_spawnattr_destroy(&attributes);
@@ -93,7 +93,7 @@ int runShellLine(const char* commandLine) {
   if (child < 0) {
     return -1;
   }
-  int status = 0;
+  int status{};
   const pid_t waited = waitpid(child, &status, 0);
   runningShellGroup = 0;
   return waited == child ? status : -1;

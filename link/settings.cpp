@@ -192,9 +192,9 @@ int readLinkSettings(LinkSettings& settings) {
 
 std::string_view formatLinkSettings(SettingsText& out, const char* platformText, const char* spText,
                                     const char* portText) {
+  // The texts are plain dotted quads by now; anything else would be written as 0.
   const auto numberOf = [](const char* text) {
-    const auto address = parseAddress(text);
-    return address ? addressNumber(*address) : std::uint32_t{0};
+    return addressNumber(parseAddress(text).value_or(in_addr{}));
   };
   const FormattedText text =
       formatText(out, "sp %s 0x%08" PRIx32 "\np0 %s 0x%08" PRIx32 "\nzarn %s\n", spText,

@@ -201,6 +201,11 @@ class SaveTest(SaveFixture):
                 self.assertEqual(read("/etc/hosts"), hosts_after(saved.split()[4]))
                 self.assertEqual((self.ran(), len(self.driver_log())), ([], driver))
 
+    def test_a_failed_connection_leaves_no_timer_over_the_save(self):
+        self.scripts(before="sleep 1\n")
+        r = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "1")
+        self.assertEqual((r.out, r.status, len(self.ran())), (DONE, 0, 2))
+
     def test_timer_after_the_scripts_stops_no_other_process(self):
         self.scripts()
         with self.agent("--reply", "<cmdRetVal>0</cmdRetVal>", "--no-etx") as agent:
