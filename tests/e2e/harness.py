@@ -1,9 +1,5 @@
-"""Shared fixture of the end-to-end tests: runs build/zarn, the agent simulator
-and the driver stand-in inside the sandbox made by sandbox.sh.
-
-Locations come from the environment (set by CTest): ZARN, ZARN_AGENT_SIM,
-RUVO_STANDIN_LIB and, for a cross build, ZARN_EMULATOR ("qemu-ppc -L ...").
-"""
+"""Shared fixture of the end-to-end tests, inside the sandbox made by sandbox.sh. CTest
+names the programs: ZARN, ZARN_AGENT_SIM, RUVO_STANDIN_LIB, ZARN_CRASH_LIB, ZARN_EMULATOR."""
 import contextlib
 import os
 import re
@@ -61,6 +57,7 @@ def read(path):
 def write(path, text):
     with open(path, "w") as f:
         f.write(text)
+    return path
 
 
 def wait_until(done, seconds):
@@ -99,8 +96,7 @@ class Result:
 
 
 class Agent:
-    """A running simulator; `requests()` gives the request bytes it logged
-    (the third of the tab-separated fields of each line)."""
+    """A running simulator; `requests()` gives the request bytes it logged."""
 
     def __init__(self, proc, log, ready):
         self.proc, self.log, self.ready = proc, log, ready
@@ -151,8 +147,7 @@ class SandboxTest(unittest.TestCase):
         self._agents = 0
 
     def zarn(self, *args, timeout=10, env=None, preload=()):
-        """Runs zarn in the test's directory with the driver stand-in, in a
-        session of its own, so that no signal it sends reaches the tests."""
+        """Runs zarn in a session of its own, so that no signal it sends reaches the tests."""
         cmd, environment = self.zarn_command(*args, env=env, preload=preload)
         start = time.monotonic()
         proc = subprocess.run(cmd, cwd=self.dir, env=environment, stdin=subprocess.DEVNULL,
@@ -166,8 +161,7 @@ class SandboxTest(unittest.TestCase):
                                 **popen)
 
     def zarn_command(self, *args, env=None, preload=()):
-        """The command line and environment that run zarn with the driver
-        stand-in and the libraries in `preload` loaded into it."""
+        """Command line and environment: zarn with the stand-in and `preload` loaded."""
         libraries = ":".join((STANDIN_LIB, *preload))
         preloaded = {"RUVO_STANDIN_LOG": self.standin_log, **self.standin}
         base = {k: v for k, v in os.environ.items()
@@ -188,8 +182,7 @@ class SandboxTest(unittest.TestCase):
 
     @contextlib.contextmanager
     def agent(self, *flags, listen=PLATFORM, port=6789, moves=False):
-        """Runs the agent simulator for the body of a with statement; it
-        stays on its port after `o` unless `moves`."""
+        """The agent simulator for a with block; it keeps its port after `o` unless `moves`."""
         self._agents += 1
         log = os.path.join(self.dir, f"agent{self._agents}.log")
         ready = os.path.join(self.dir, f"agent{self._agents}.ready")
@@ -216,6 +209,9 @@ class SandboxTest(unittest.TestCase):
                     proc.kill()
                     proc.wait()
             errors.close()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
 
     def write_settings(self, text):
         write(SETTINGS, text)

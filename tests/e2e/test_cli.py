@@ -1,5 +1,4 @@
-"""Command line: usage text, the one-command rule, option forms and text slots,
-the start-up settings and getZarnPort."""
+"""Command line: usage, the one-command rule, option forms, text slots, settings, -O."""
 import harness
 from harness import (BAD_CPU, MALFORMED, PLATFORM, STARTUP_BAD, STRICT_BAD, WRONG_COUNT,
                      settings_text)

@@ -1,5 +1,4 @@
-"""Link driver and VPD commands: getCpuid's block capture, the getRuvo report
-and configRuvo, against the agent simulator and the driver stand-in."""
+"""Driver and VPD commands: getCpuid's block, the getRuvo report and configRuvo."""
 import os
 import stat
 
@@ -39,9 +38,6 @@ class LinkTest(harness.SandboxTest):
         if settings is not None:
             self.write_settings(settings)
         return self.zarn(*args), self.driver_log()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
 
     def test_block_goes_to_standard_output_or_replaces_the_file(self):
         cases = [(["-n", "-"], CPU, None), (["-n-"], CPU, None), (["--filename=-vpd"], CPU, None),

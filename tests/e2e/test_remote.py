@@ -1,5 +1,4 @@
-"""Remote commands: request bytes, reply relaying, connection failures and the
-guard timer, against the agent simulator."""
+"""Remote commands: request bytes, relaying, connection failures, the guard timer."""
 import harness
 from harness import ABNORMAL, BAD_PORT, DONE, REFUSED, SP, TIMEOUT, settings_text
 

@@ -1,6 +1,4 @@
-"""Saving link settings: setZarnPort once the agent confirms, the setRuvo
-sequence, the refusal of command-line texts that are not plain, and the guard
-timer over the save and its scripts."""
+"""The save: setZarnPort once confirmed, setRuvo, refused texts, the guard timer."""
 import contextlib
 import os
 import subprocess

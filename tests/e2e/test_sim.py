@@ -1,25 +1,19 @@
-"""The agent simulator as SP developers use it: strict options, the reported
-port, concurrent clients, the port move, scenario files and scripts/sp-sandbox."""
+"""The simulator: strict options, its port, two clients, the port move, scenarios, sp-sandbox."""
 import os
 import socket
 import subprocess
 
 import harness
-from harness import ABNORMAL, AGENT_SIM, CONFIRM, EMULATOR, PLATFORM, TIMEOUT, ZARN, settings_text
+from harness import (ABNORMAL, AGENT_SIM, CONFIRM, EMULATOR, PLATFORM, TIMEOUT, ZARN, settings_text,
+                     write)
 
 SP_SANDBOX = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "sp-sandbox")
 TEMP = b"<temp>41</temp>\n"
 
 
 class SimulatorTest(harness.SandboxTest):
-    def write(self, name, text):
-        path = os.path.join(self.dir, name)
-        with open(path, "w") as f:
-            f.write(text)
-        return path
-
     def test_bad_options_are_refused_with_a_reason(self):
-        scenario = self.write("bad.scenario", "# fine\nT delay=5\nTT silent\n")
+        scenario = write(self.path("bad.scenario"), "# fine\nT delay=5\nTT silent\n")
         cases = [
             (["--listen", "banana"], "--listen: 'banana' is not an IPv4 address"),
             (["--port=65536"], "--port: '65536' is not a whole number from 0 to 65535"),
@@ -62,7 +56,7 @@ class SimulatorTest(harness.SandboxTest):
                 socket.create_connection((PLATFORM, 6789)).close()
 
     def test_each_letter_answers_as_the_scenario_says(self):
-        scenario = self.write("platform.scenario", "# a platform seen misbehaving\n* delay=150\n"
+        scenario = write(self.path("platform.scenario"), "# a platform seen misbehaving\n* delay=150\n"
                               "T reply=<time>2001-02-03 04:05:06</time>\nL no-etx close-early\n"
                               "H chunk=3 pause=20 reply=a\\x00bcdefg\nc vpd-size=100\nC silent\n")
         cases = [(["-T"], b"<time>2001-02-03 04:05:06</time>\n", 0),
