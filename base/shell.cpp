@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "base/held_signals.h"
@@ -62,7 +63,7 @@ void endShellWithRun() {
 // Starts the shell in its own process group, so that the scripts it starts
 // can be stopped with it. The ending signals wait until the group is
 // recorded; the shell itself runs with the mask the caller had.
-pid_t startShell(const char* commandLine) {
+std::optional<pid_t> startShell(const char* commandLine) {
   const HeldSignals untilRecorded;
   endShellWithRun();
   posix_spawnattr_t attributes;
@@ -80,7 +81,7 @@ pid_t startShell(const char* commandLine) {
       posix_spawn(&child, shell, nullptr, &attributes, arguments, shellEnvironment(environment));
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
-    return -1;
+    return std::nullopt;
   }
   runningShellGroup = child;
   return child;
@@ -88,15 +89,12 @@ pid_t startShell(const char* commandLine) {
 
 }  // namespace
 
-int runShellLine(const char* commandLine) {
-  const pid_t child = startShell(commandLine);
-  if (child < 0) {
-    return -1;
-  }
+bool runShellLine(const char* commandLine) {
+  const std::optional<pid_t> child = startShell(commandLine);
   int status{};
-  const pid_t waited = waitpid(child, &status, 0);
+  const bool ended = child && waitpid(*child, &status, 0) == *child;
   runningShellGroup = 0;
-  return waited == child ? status : -1;
+  return ended && status == 0;
 }
 
 void stopRunningShell() {

@@ -40,8 +40,6 @@ bool writeSettingsFile(std::string_view content) {
   });
 }
 
-bool succeeded(int waitStatus) { return waitStatus == 0; }
-
 }  // namespace
 
 void saveLinkSettings(const char* platformText, const char* spText, const char* portText) {
@@ -58,7 +56,7 @@ void saveLinkSettings(const char* platformText, const char* spText, const char* 
     writeOut("<error>Unable to save host information</error?\n");
     return;
   }
-  if (!succeeded(runShellLine(kScriptsLine))) {
+  if (!runShellLine(kScriptsLine)) {
     writeOut("<error>spIpConfig.sh script failed</error>\n");
   }
 }

@@ -74,6 +74,7 @@ TEST_F(SettingsFileRead, Texts) {
        "sp a -ffffffffffffffff p0 b 2 zarn 7",
        SettingsFile::kRead,
        {1, 2, 7}},
+      {"a port ended by a colon", "sp a 1 p0 b 2 zarn 7:", SettingsFile::kRead, {1, 2, 7}},
       {"no digits where a number goes", "sp a x b c 2 d 7", SettingsFile::kMalformed, kUntouched},
       {"number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", SettingsFile::kMalformed, kSpOnly},
       {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", SettingsFile::kMalformed, kNoPort},
