@@ -1,4 +1,7 @@
 """Remote commands: request bytes, relaying, connection failures, the guard timer."""
+import signal
+import subprocess
+
 import harness
 from harness import ABNORMAL, BAD_PORT, DONE, REFUSED, SP, TIMEOUT, settings_text
 
@@ -57,6 +60,11 @@ class RemoteTest(harness.SandboxTest):
         r = self.zarn("-T", "-w", "2")
         self.assertEqual((r.out, r.status), (b"", 242))
         self.assertIn(r.err, (b"", REFUSED))
+
+    def test_an_alarm_inherited_from_the_caller_is_refused(self):
+        run = self.spawn("-T", "-w", "5", stdout=subprocess.PIPE, preexec_fn=lambda: signal.alarm(60))
+        self.assertEqual((run.communicate(timeout=10)[0], run.returncode),
+                         (b"<error>Alarm already set</error>", 242))
 
     def test_port_from_the_settings_file_is_checked(self):
         with self.agent("--reply", "OK") as agent:
