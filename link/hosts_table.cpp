@@ -25,7 +25,7 @@ bool resolveLinks(const char* path, PathText& resolved) {
   if (!formatText(resolved, "%s", path).complete) {
     return false;
   }
-  for (int hop = 0; hop < MAXSYMLINKS; ++hop) {
+  for (int hop = 0; hop <= MAXSYMLINKS; ++hop) {
     PathText link{};
     const ssize_t length = ::readlink(resolved.data(), link.data(), link.size() - 1);
     if (length < 0) {

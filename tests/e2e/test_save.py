@@ -183,6 +183,10 @@ class SaveTest(SaveFixture):
                     self.assertEqual(self.driver_log(), [])
                     self.assert_untouched()
                     self.assertFalse(os.path.exists(trap))
+            r = self.zarn("-J", "-a", "10.1.1.1", "-I", "1.2.3.256")  # checked where it is used
+            self.assertEqual((r.out, r.status, self.driver_log()),
+                             (b"<error>Invalid host IP address</error>\n", 242, []))
+            self.assert_untouched()
             self.assertEqual(agent.requests(1, timeout=0.3), [])
 
     def test_timer_ends_a_save_whose_script_outlasts_the_wait(self):
@@ -201,8 +205,13 @@ class SaveTest(SaveFixture):
 
     def test_a_failed_connection_leaves_no_timer_over_the_save(self):
         self.scripts(before="sleep 1\n")
-        r = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "1")
-        self.assertEqual((r.out, r.status, len(self.ran())), (DONE, 0, 2))
+        for env, err in (({}, b""),  # refused during the wait: no message
+                         ({"ZARN_FAIL": "socket"}, b"<error>generate error</error>: Input/output error\n")):
+            with self.subTest(env=env):
+                self.fresh()
+                r = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "1",
+                              preload=(harness.CRASH_LIB,), env=env)
+                self.assertEqual((r.out, r.err, r.status, len(self.ran())), (DONE, err, 0, 2))
 
     def test_timer_after_the_scripts_stops_no_other_process(self):
         self.scripts()

@@ -38,9 +38,8 @@ class SafetyTest(SaveFixture):
     def restore_etc(self):
         while subprocess.run(["umount", "/etc/hosts"], stderr=subprocess.DEVNULL).returncode == 0:
             pass
-        for path in ("/etc/hosts", "/etc/hosts.real"):
-            if os.path.islink(path):
-                os.remove(path)
+        if os.path.islink("/etc/hosts"):
+            os.remove("/etc/hosts")
         write("/etc/hosts", OLD_HOSTS)
 
     def scratch_mount(self, size="64k"):
@@ -74,19 +73,33 @@ class SafetyTest(SaveFixture):
                 r = self.set_ruvo()
                 self.assertEqual((r.out, r.status, read("/etc/hosts")), (DONE, 0, new))
 
-    def test_owner_mode_and_a_symbolic_link_are_kept(self):
-        os.rename("/etc/hosts", "/etc/hosts.target")
-        self.addCleanup(os.rename, "/etc/hosts.target", "/etc/hosts")
-        os.symlink("hosts.real", "/etc/hosts")
-        os.symlink("/etc/hosts.target", "/etc/hosts.real")
-        os.chown("/etc/hosts.target", 1234, 1234)
-        os.chmod("/etc/hosts.target", 0o640)
-        self.assertEqual(self.set_ruvo().out, DONE)
-        self.assertEqual(os.readlink("/etc/hosts"), "hosts.real")
-        self.assertEqual(read("/etc/hosts.target"), HOSTS + ENTRY)
-        st = os.stat("/etc/hosts.target")
-        self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777), (1234, 1234, 0o640))
-        self.assertEqual([n for n in os.listdir("/etc") if "zarn" in n], [])
+    def test_twenty_links_are_followed_to_a_table_that_keeps_its_owner_and_mode(self):
+        for links, out, table in ((20, DONE, HOSTS + ENTRY), (21, NO_HOSTS + DONE, OLD_HOSTS)):
+            with self.subTest(links=links):
+                self.restore_etc()
+                chain = [f"{self.dir}/{links}-{n}" for n in range(links)]  # the table last
+                os.chown(write(chain[-1], OLD_HOSTS), 1234, 1234)
+                os.chmod(chain[-1], 0o640)
+                os.remove("/etc/hosts")
+                for link, to in zip(["/etc/hosts"] + chain[:-1], chain):
+                    os.symlink(os.path.relpath(to, os.path.dirname(link)), link)
+                self.assertEqual((self.set_ruvo().out, read(chain[-1])), (out, table))
+                st = os.stat(chain[-1])
+                self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777, os.path.islink(chain[-2])),
+                                 (1234, 1234, 0o640, True))
+                self.assertEqual([n for n in os.listdir(self.dir) if "zarn" in n], [])
+
+    def test_a_table_whose_temporary_name_would_not_fit_is_left_with_its_neighbours(self):
+        deep = self.dir
+        while len(deep) < 4090 - 256:
+            deep += "/" + "d" * 250
+        os.makedirs(deep)
+        table = write(deep + "/" + "t" * (4089 - len(deep)), OLD_HOSTS)
+        cut = write((table + ".zarn-new")[:4095], "neighbour\n")  # as long as a path can be
+        os.remove("/etc/hosts")
+        os.symlink(table, "/etc/hosts")
+        self.assertEqual((self.set_ruvo().out, read(table), read(cut)),
+                         (NO_HOSTS + DONE, OLD_HOSTS, "neighbour\n"))
 
     def test_a_bind_mounted_table_is_rewritten_in_place_or_left_as_it_was(self):
         def bound(table):
@@ -148,11 +161,11 @@ class SafetyTest(SaveFixture):
             with self.subTest(at=at):
                 self.assertIn(read(SETTINGS), (OLD_SETTINGS, SAVED))
                 self.assertIn(read("/etc/hosts"), (OLD_HOSTS, HOSTS + ENTRY))
+                self.assertLessEqual(set(os.listdir("/pstore")), {"ruvo_config", "ruvo_config.zarn-new"})
             if r.status != 99:
                 break
         self.assertEqual((r.out, r.status, read(SETTINGS)), (DONE, 0, SAVED))
         self.assertGreater(at, 10)
-        self.assertLessEqual(set(os.listdir("/pstore")), {"ruvo_config", "ruvo_config.zarn-new"})
 
     def test_saves_at_the_same_time_take_turns(self):
         for round_ in range(20):

@@ -62,9 +62,6 @@ printf '%s\n' "${expected[@]}" | sort >"$scratch/expected.list"
 # zarn-agent-sim belongs only when ZARN_INSTALL_AGENT_SIM is ON; nothing else
 # (test libraries, stand-ins) belongs at all.
 check "install tree holds exactly: ${expected[*]}" diff "$scratch/expected.list" "$scratch/tree.list"
-check "installed zarn is executable" test -x "$tree/usr/bin/zarn"
-check "installed zarn is stripped" \
-    bash -c '! readelf -S "$1" | grep -qw .symtab' _ "$tree/usr/bin/zarn"
 
 # The simulator's own component, asked for by name.
 if $sim_built; then
@@ -72,8 +69,6 @@ if $sim_built; then
     check "cmake --install --component agent-sim" \
         cmake --install "$build" --prefix "$sim_tree" --component agent-sim
     check "agent-sim component holds the simulator" test -x "$sim_tree/bin/zarn-agent-sim"
-    check "agent-sim component holds its manual page" \
-        test -f "$sim_tree/share/man/man1/zarn-agent-sim.1.gz"
     check "zarn-agent-sim.1 formats without warnings" \
         silent formats "$sim_tree/share/man/man1/zarn-agent-sim.1.gz"
 fi

@@ -2,13 +2,15 @@
  * a power loss or a kill would, just before its Nth write, fsync, rename or
  * close, or makes every call of one of them fail as a broken disk would.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
- *   ZARN_FAIL=NAME    every call of NAME (fsync, rename or close) fails with EIO
+ *   ZARN_FAIL=NAME    every call of NAME (fsync, rename, close or socket) fails
+ *                     with EIO
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 static int fails(const char* name) {
@@ -36,3 +38,7 @@ int rename(const char* from, const char* to) {
 }
 
 int close(int fd) { return fails("close") ? -1 : NEXT(close)(fd); }
+
+int socket(int domain, int type, int protocol) {
+  return fails("socket") ? -1 : NEXT(socket)(domain, type, protocol);
+}
