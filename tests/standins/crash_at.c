@@ -1,6 +1,7 @@
 /* Crash and failure injector: an LD_PRELOAD library that ends the process, as
- * a power loss or a kill would, just before its Nth write, fsync, rename or
- * close, or makes every call of one of them fail as a broken disk would.
+ * a power loss or a kill would, just before its Nth write, fsync, rename,
+ * close or socket call, or makes every call of one of them fail as a broken
+ * disk or an exhausted system would.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL=NAME    every call of NAME (fsync, rename, close or socket) fails
  *                     with EIO
