@@ -14,12 +14,6 @@ namespace {
 
 constexpr char kEndOfText = '\x03';
 
-enum class ChunkOutcome { kMore, kComplete };
-
-// Shows one chunk of a text reply: NUL bytes as spaces, the first
-// end-of-text byte as a newline, which completes the reply.
-ChunkOutcome relayTextChunk(std::span<char> chunk);
-
 // One byte more than a read asks for, so the chunk is always NUL-terminated.
 using ReplyBuffer = std::array<char, 256>;
 constexpr std::size_t kReadSize = sizeof(ReplyBuffer) - 1;
@@ -52,6 +46,21 @@ ssize_t readChunk(const UniqueFd& connection, int waitSeconds, ReplyBuffer& buff
   }
 }
 
+enum class ChunkOutcome { kMore, kComplete };
+
+// Shows one chunk of a text reply: NUL bytes as spaces, the first
+// end-of-text byte as a newline, which completes the reply.
+ChunkOutcome relayTextChunk(std::span<char> chunk) {
+  std::replace(chunk.begin(), chunk.end(), '\0', ' ');
+  const auto endOfText = std::find(chunk.begin(), chunk.end(), kEndOfText);
+  const bool complete = endOfText != chunk.end();
+  if (complete) {
+    *endOfText = '\n';
+  }
+  writeAll(STDOUT_FILENO, chunk);
+  return complete ? ChunkOutcome::kComplete : ChunkOutcome::kMore;
+}
+
 int relayText(const UniqueFd& connection, const ReplyHandling& handling) {
   for (;;) {
     ReplyBuffer buffer{};
@@ -80,18 +89,3 @@ int relayReply(const UniqueFd& connection, const ReplyHandling& handling) {
   }
   return relayText(connection, handling);
 }
-
-namespace {
-
-ChunkOutcome relayTextChunk(std::span<char> chunk) {
-  std::replace(chunk.begin(), chunk.end(), '\0', ' ');
-  const auto endOfText = std::find(chunk.begin(), chunk.end(), kEndOfText);
-  const bool complete = endOfText != chunk.end();
-  if (complete) {
-    *endOfText = '\n';
-  }
-  writeAll(STDOUT_FILENO, chunk);
-  return complete ? ChunkOutcome::kComplete : ChunkOutcome::kMore;
-}
-
-}  // namespace
