@@ -45,6 +45,8 @@ for node in null zero full random urandom tty; do
     fi
 done
 mkdir "$root/dev/pts" "$root/dev/shm"
+mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
+ln -s pts/ptmx "$root/dev/ptmx"
 mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
 ln -s /proc/self/fd "$root/dev/fd"
 ln -s /proc/self/fd/0 "$root/dev/stdin"

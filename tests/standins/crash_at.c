@@ -1,26 +1,39 @@
 /* Crash and failure injector: an LD_PRELOAD library that ends the process, as
- * a power loss or a kill would, just before its Nth write, fsync, rename,
- * close or socket call, or makes every call of one of them fail as a broken
- * disk or an exhausted system would.
+ * a power loss or a kill would, just before its Nth counted call, makes calls
+ * fail as a broken or full disk would, or makes them slow as worn flash does.
+ * Counted calls: write, fsync, ftruncate, fallocate, rename, close, socket.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
- *   ZARN_FAIL=NAME    every call of NAME (fsync, rename, close or socket) fails
- *                     with EIO
+ *   ZARN_FAIL_AT=N    the Nth counted call fails
+ *   ZARN_FAIL=NAME    every call of NAME fails
+ *   ZARN_ERRNO=E      the error number of those failures (default EIO)
+ *   ZARN_SLOW=NAME    every call of NAME first waits 1.5 seconds
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
+
+static int named(const char* variable, const char* name) {
+  const char* value = getenv(variable);
+  return value && strcmp(value, name) == 0;
+}
 
 static int fails(const char* name) {
   static long calls;
-  const char* at = getenv("ZARN_CRASH_AT");
-  const char* failing = getenv("ZARN_FAIL");
-  if (at && ++calls == atol(at)) _exit(99);
-  if (failing && strcmp(failing, name) == 0) {
-    errno = EIO;
+  const char* crash_at = getenv("ZARN_CRASH_AT");
+  const char* fail_at = getenv("ZARN_FAIL_AT");
+  const char* error = getenv("ZARN_ERRNO");
+  ++calls;
+  if (crash_at && calls == atol(crash_at)) _exit(99);
+  if (named("ZARN_SLOW", name)) nanosleep(&(struct timespec){1, 500000000}, NULL);
+  if ((fail_at && calls == atol(fail_at)) || named("ZARN_FAIL", name)) {
+    errno = error ? atoi(error) : EIO;
     return 1;
   }
   return 0;
@@ -33,6 +46,14 @@ ssize_t write(int fd, const void* bytes, size_t count) {
 }
 
 int fsync(int fd) { return fails("fsync") ? -1 : NEXT(fsync)(fd); }
+
+int ftruncate(int fd, off_t length) {
+  return fails("ftruncate") ? -1 : NEXT(ftruncate)(fd, length);
+}
+
+int fallocate(int fd, int mode, off_t offset, off_t length) {
+  return fails("fallocate") ? -1 : NEXT(fallocate)(fd, mode, offset, length);
+}
 
 int rename(const char* from, const char* to) {
   return fails("rename") ? -1 : NEXT(rename)(from, to);
