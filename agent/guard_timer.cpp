@@ -7,7 +7,6 @@
 
 #include "base/output.h"
 #include "base/result.h"
-#include "base/shell.h"
 
 namespace {
 
@@ -17,13 +16,15 @@ constexpr unsigned kMessageGraceSeconds = 1;
 
 volatile sig_atomic_t timedOut = 0;
 
+// Set while an alarm this run armed is pending.
+bool armed = false;
+
 // Never returns.
 void onGuardTimeout(int /*signalNumber*/) {
   if (timedOut != 0) {
     _exit(kExitGuardTimeout);
   }
   timedOut = 1;
-  stopRunningShell();
   alarm(kMessageGraceSeconds);
   // Output is never buffered, so a plain write lands after all earlier output.
   constexpr std::string_view kMessage = "<error>connection timeout</error>";
@@ -34,6 +35,9 @@ void onGuardTimeout(int /*signalNumber*/) {
 }  // namespace
 
 int armGuardTimer(int waitSeconds) {
+  if (armed) {
+    return kResultOk;
+  }
   struct sigaction action {};
   action.sa_handler = onGuardTimeout;
   // The grace alarm must reach the handler while it waits on its message.
@@ -48,7 +52,11 @@ int armGuardTimer(int waitSeconds) {
     writeOut("<error>Alarm already set</error>");
     return kResultFault;
   }
+  armed = seconds > 0;
   return kResultOk;
 }
 
-void cancelGuardTimer() { alarm(0); }
+void cancelGuardTimer() {
+  alarm(0);
+  armed = false;
+}

@@ -5,8 +5,9 @@
 // out, the run ends with "<error>connection timeout</error>" and status 2.
 
 // Installs the handler and arms the alarm for `waitSeconds` (none when zero
-// or negative). kResultFault, with its message printed, when the handler
-// cannot be installed or an earlier alarm was pending.
+// or negative); a timer this run already armed keeps its deadline.
+// kResultFault, with its message printed, when the handler cannot be
+// installed or an alarm the caller left was pending.
 int armGuardTimer(int waitSeconds);
 
 void cancelGuardTimer();

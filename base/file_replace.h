@@ -1,48 +1,50 @@
 #pragma once
 
-#include <linux/limits.h>
+#include <unistd.h>
 
-#include <array>
-
+#include "base/in_place.h"
+#include "base/path.h"
 #include "base/unique_fd.h"
 
-using PathText = std::array<char, PATH_MAX>;
-
-// A new version of a file, written to a temporary file beside it and then put
-// in its place whole, so that a crash, a full disk or a kill leaves either the
-// old or the new version. The temporary file has one fixed name, so a run
-// that was killed leaves at most that one file, which the next run replaces.
+// A new version of a file, put in its place whole, so that a crash, a full
+// disk or a kill leaves either the old or the new version. It is written to
+// a temporary file beside the target and renamed over it. A target that
+// cannot be renamed over (a bind mount answers EBUSY) or that stands in a
+// read-only directory is rewritten in place under a journal instead. The
+// temporary file has one fixed name, so a killed run leaves at most that one
+// file, which the next run replaces.
 struct FileReplacement {
-  PathText target{};
-  PathText temporary{};
-  UniqueFd file;
+  PathText target{};     // symbolic links followed
+  PathText temporary{};  // beside the target; empty when rewriting in place
+  UniqueFd file;         // where the new content is written
+  InPlaceRewrite inPlace;
 };
 
-// Creates the empty temporary file for `target`, an absolute path, with the
-// owner and mode of the file it replaces (a new one gets mode 0666 less the
-// creation mask).
-bool beginReplacement(FileReplacement& replacement, const char* target);
+// Starts the replacement of `target`, an absolute path whose symbolic links
+// are followed, with `journal` as the place of an in-place rewrite's journal.
+// A rewrite of the target that a killed run left unfinished is completed
+// first. The new content is to be written to `replacement.file`; a new file
+// gets the old one's owner and mode (or mode 0666 less the creation mask).
+bool beginReplacement(FileReplacement& replacement, const char* target, const char* journal);
 
-// Puts the written temporary file in the target's place. Where the target
-// cannot be renamed over (a bind mount answers EBUSY), its content is
-// rewritten in place, with the ending signals held back and room reserved
-// before the first byte changes. False, with the target as it was, when the
-// replacement cannot be made.
+// Puts the new content in the target's place. False, with the target byte
+// for byte as it was, when that cannot be done.
 bool commitReplacement(FileReplacement& replacement);
 
-// Removes the temporary file of a replacement that is not to be made.
+// Drops a replacement that is not to be made.
 void abandonReplacement(FileReplacement& replacement);
 
-// Replaces `target` with what `write(descriptor)` writes, whole or not at all.
+// Begins a replacement and writes its content with `write(descriptor)`,
+// durable and ready to be committed.
 template <typename Write>
-bool replaceFile(const char* target, Write write) {
-  FileReplacement replacement;
-  if (!beginReplacement(replacement, target)) {
+bool prepareReplacement(FileReplacement& replacement, const char* target, const char* journal,
+                        Write write) {
+  if (!beginReplacement(replacement, target, journal)) {
     return false;
   }
-  if (!write(replacement.file.get())) {
+  if (!write(replacement.file.get()) || ::fsync(replacement.file.get()) != 0) {
     abandonReplacement(replacement);
     return false;
   }
-  return commitReplacement(replacement);
+  return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <span>
 #include <string_view>
 
@@ -14,6 +16,10 @@ void keepStandardStreamsOpen();
 // Writes every byte, retrying short writes; false when the descriptor fails.
 // No signal handler of the program returns, so no call is ever interrupted.
 bool writeAll(int fd, std::span<const char> bytes);
+
+// Copies `length` bytes of `source` from offset `from` to `target` at its
+// current position; false when either fails or `source` ends first.
+bool copyRange(int source, off_t from, off_t length, int target);
 
 void writeOut(std::string_view text);
 bool printTo(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -32,7 +32,7 @@ int exchange(const OptionRow& command, const InvocationState& state, ChunkListen
 void saveConfirmedPort(const char* chunk, const void* context) {
   const auto& state = *static_cast<const InvocationState*>(context);
   if (std::strstr(chunk, "<cmdRetVal>0</cmdRetVal>") != nullptr) {
-    saveLinkSettings(state.hostIp.data(), state.gateway.data(), state.newPort.data());
+    saveLinkSettings(lockSaves(), state.hostIp.data(), state.gateway.data(), state.newPort.data());
   }
 }
 

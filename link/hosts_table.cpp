@@ -1,7 +1,6 @@
 #include "link/hosts_table.h"
 
 #include <fcntl.h>
-#include <sys/param.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,39 +12,10 @@
 
 #include "base/file_replace.h"
 #include "base/output.h"
-#include "base/text_slot.h"
 
 namespace {
 
 constexpr std::string_view kAlias = kPlatformHostAlias;
-
-// Follows the symbolic links from `path` to the file they end at, which need
-// not exist yet.
-bool resolveLinks(const char* path, PathText& resolved) {
-  if (!formatText(resolved, "%s", path).complete) {
-    return false;
-  }
-  for (int hop = 0; hop <= MAXSYMLINKS; ++hop) {
-    PathText link{};
-    const ssize_t length = ::readlink(resolved.data(), link.data(), link.size() - 1);
-    if (length < 0) {
-      return errno == EINVAL || errno == ENOENT;
-    }
-    link[static_cast<std::size_t>(length)] = '\0';
-    const std::string_view current(resolved.data());
-    const auto directoryLength = static_cast<int>(current.rfind('/') + 1);
-    PathText next{};
-    const bool fits =
-        link[0] == '/'
-            ? formatText(next, "%s", link.data()).complete
-            : formatText(next, "%.*s%s", directoryLength, resolved.data(), link.data()).complete;
-    if (!fits) {
-      return false;
-    }
-    resolved = next;
-  }
-  return false;
-}
 
 // A pass over the old table that copies to `out` every line that does not
 // hold the alias, where any character stands for a '.' of the alias. Each kept
@@ -60,18 +30,8 @@ struct LineFilter {
   std::size_t recentLength = 0;
 };
 
-bool copyRange(const LineFilter& filter, off_t from, off_t to) {
-  std::array<char, BUFSIZ> buffer{};
-  while (from < to) {
-    const auto wanted = static_cast<std::size_t>(std::min<off_t>(to - from, buffer.size()));
-    const ssize_t got = ::pread(filter.table, buffer.data(), wanted, from);
-    if (got <= 0 || !writeAll(filter.out, std::span<const char>(buffer.data(),
-                                                                static_cast<std::size_t>(got)))) {
-      return false;
-    }
-    from += got;
-  }
-  return true;
+bool copyLines(const LineFilter& filter, off_t from, off_t to) {
+  return copyRange(filter.table, from, to - from, filter.out);
 }
 
 bool holdsAlias(const LineFilter& filter) {
@@ -83,7 +43,7 @@ bool holdsAlias(const LineFilter& filter) {
 bool take(LineFilter& filter, char c) {
   ++filter.position;
   if (c == '\n') {
-    const bool kept = filter.matched || copyRange(filter, filter.lineStart, filter.position);
+    const bool kept = filter.matched || copyLines(filter, filter.lineStart, filter.position);
     filter.lineStart = filter.position;
     filter.matched = false;
     filter.recentLength = 0;
@@ -101,7 +61,7 @@ bool finishLastLine(const LineFilter& filter) {
   if (filter.matched || filter.lineStart == filter.position) {
     return true;
   }
-  return copyRange(filter, filter.lineStart, filter.position) &&
+  return copyLines(filter, filter.lineStart, filter.position) &&
          writeAll(filter.out, std::string_view("\n"));
 }
 
@@ -134,13 +94,13 @@ bool openOldTable(const char* path, UniqueFd& table) {
 
 }  // namespace
 
-bool setPlatformHostEntry(const char* hostsPath, const char* addressText) {
-  PathText path{};
-  UniqueFd old;
-  if (!resolveLinks(hostsPath, path) || !openOldTable(path.data(), old)) {
-    return false;
-  }
-  return replaceFile(path.data(), [&](int out) {
+bool prepareHostEntry(FileReplacement& replacement, const char* hostsPath, const char* journal,
+                      const char* addressText) {
+  return prepareReplacement(replacement, hostsPath, journal, [&](int out) {
+    UniqueFd old;
+    if (!openOldTable(replacement.target.data(), old)) {
+      return false;
+    }
     const bool kept = !old.valid() || copyKeptLines(old.get(), out);
     return kept && printTo(out, "%s  %s\n", addressText, kPlatformHostAlias);
   });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/file_replace.h"
+
 // The platform's name in the SP's hosts table, both as the pattern that finds
 // its lines ('.' stands for any character, as in a sed address) and in the
 // line that replaces them.
@@ -7,8 +9,9 @@ inline constexpr char kPlatformHostAlias[] = "platform.ruvo.local";
 
 inline constexpr char kHostsPath[] = "/etc/hosts";
 
-// Replaces the platform's lines in the hosts table at `hostsPath` (or in the
-// file a symbolic link there leads to) with "ADDRESS  ALIAS\n" at the end, keeping every other line
-// in order and the table's owner and mode. The table is replaced whole: when
-// that cannot be done it stays exactly as it was and the result is false.
-bool setPlatformHostEntry(const char* hostsPath, const char* addressText);
+// Prepares the replacement of the hosts table at `hostsPath` (or of the file
+// a symbolic link there leads to): every line that does not hold the
+// platform's alias, in order, then "ADDRESS  ALIAS\n". The table keeps its
+// owner and mode. False, with nothing changed, when that cannot be prepared.
+bool prepareHostEntry(FileReplacement& replacement, const char* hostsPath, const char* journal,
+                      const char* addressText);

@@ -1,6 +1,7 @@
 #include "link/readdress.h"
 
 #include "agent/exchange.h"
+#include "agent/guard_timer.h"
 #include "base/output.h"
 #include "base/result.h"
 #include "link/driver.h"
@@ -19,12 +20,19 @@ void tellPlatform(const ReAddressing& move) {
 
 }  // namespace
 
+// The whole move holds the save lock, so that two runs cannot leave the driver
+// on one's addresses and the files on the other's. The guard timer is armed
+// first, to bound the wait for the lock as well; the connection keeps it.
 int reAddressLink(const ReAddressing& move) {
+  const bool timed = armGuardTimer(move.platform.waitSeconds) == kResultOk;
+  const SaveLock lock = lockSaves();
   if (const int result = setPlatformAddress(move.platform.host); result < 0) {
     return result;
   }
-  tellPlatform(move);
-  saveLinkSettings(move.newPlatformAddress, move.spAddress, move.platform.port);
+  if (timed) {
+    tellPlatform(move);
+  }
+  saveLinkSettings(lock, move.newPlatformAddress, move.spAddress, move.platform.port);
   configRuvo();
   writeOut("<returnVal>0</returnVal></zarn>\n");
   return kResultOk;

@@ -8,53 +8,74 @@
 #include <string_view>
 
 #include "base/file_replace.h"
+#include "base/held_signals.h"
 #include "base/output.h"
 #include "base/shell.h"
-#include "base/unique_fd.h"
 #include "link/hosts_table.h"
 #include "link/settings.h"
 
 namespace {
 
 constexpr char kSettingsDirectory[] = "/pstore";
+// An in-place rewrite keeps its journal beside the settings, where a save can
+// always write.
+constexpr char kSettingsJournal[] = "/pstore/ruvo_config.zarn-journal";
+constexpr char kHostsJournal[] = "/pstore/hosts.zarn-journal";
 constexpr char kScriptsLine[] = "/usr/local/bin/spIpConfig.sh; /usr/local/bin/addHosts.sh;";
 constexpr mode_t kFileCreationMask = 033;
 
-// One save at a time: a second run waits here, bounded by its guard timer
-// (whose handler ends the run), until the first has written both files and
-// run the scripts.
-UniqueFd waitForOtherSaves() {
-  UniqueFd directory(::open(kSettingsDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.valid() && ::flock(directory.get(), LOCK_EX) != 0) {
-    directory.reset();
-  }
-  return directory;
-}
-
 // The settings file is owned by root, whoever runs the save; a refusal is not
 // an error.
-bool writeSettingsFile(std::string_view content) {
-  return replaceFile(kSettingsPath, [content](int file) {
+bool prepareSettingsFile(FileReplacement& replacement, std::string_view content) {
+  return prepareReplacement(replacement, kSettingsPath, kSettingsJournal, [content](int file) {
     [[maybe_unused]] const int owned = ::fchown(file, 0, 0);
     return writeAll(file, content);
   });
 }
 
+enum class Committed { kNothing, kSettingsOnly, kBoth };
+
+// The guard timer and the ending signals wait from the settings' commit to
+// the hosts table's, so that a timeout leaves both files old or both new.
+Committed commitTogether(FileReplacement& settings, FileReplacement& hosts, bool hostsPrepared) {
+  const HeldSignals untilBothCommitted;
+  if (!commitReplacement(settings)) {
+    abandonReplacement(hosts);
+    return Committed::kNothing;
+  }
+  return hostsPrepared && commitReplacement(hosts) ? Committed::kBoth : Committed::kSettingsOnly;
+}
+
 }  // namespace
 
-void saveLinkSettings(const char* platformText, const char* spText, const char* portText) {
-  ::umask(kFileCreationMask);
-  const UniqueFd saveLock = waitForOtherSaves();
-  SettingsText content{};
-  if (!saveLock.valid() ||
-      !writeSettingsFile(formatLinkSettings(content, platformText, spText, portText))) {
-    printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
-    return;
+SaveLock lockSaves() {
+  SaveLock lock{UniqueFd(::open(kSettingsDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC))};
+  if (lock.directory.valid() && ::flock(lock.directory.get(), LOCK_EX) != 0) {
+    lock.directory.reset();
   }
-  // The closing tag's misspelling is part of the output callers match.
-  if (!setPlatformHostEntry(kHostsPath, platformText)) {
-    writeOut("<error>Unable to save host information</error?\n");
-    return;
+  return lock;
+}
+
+void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText,
+                      const char* portText) {
+  ::umask(kFileCreationMask);
+  SettingsText content{};
+  FileReplacement settings;
+  FileReplacement hosts;
+  const bool settingsPrepared =
+      lock.directory.valid() &&
+      prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, portText));
+  const bool hostsPrepared =
+      settingsPrepared && prepareHostEntry(hosts, kHostsPath, kHostsJournal, platformText);
+  switch (settingsPrepared ? commitTogether(settings, hosts, hostsPrepared) : Committed::kNothing) {
+    case Committed::kNothing:
+      printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
+      return;
+    case Committed::kSettingsOnly:
+      // The closing tag's misspelling is part of the output callers match.
+      writeOut("<error>Unable to save host information</error?\n");
+      return;
+    case Committed::kBoth: break;
   }
   if (!runShellLine(kScriptsLine)) {
     writeOut("<error>spIpConfig.sh script failed</error>\n");

@@ -1,7 +1,19 @@
 #pragma once
 
-// Makes new link settings permanent: replaces the settings file (owned by
-// root), replaces the platform's line in the hosts table and runs the SP's
-// two network scripts, one save at a time. Problems are reported on standard
+#include "base/unique_fd.h"
+
+// One save at a time: whoever changes the link's settings holds this lock,
+// taken on the settings directory, for as long as the change lasts. A second
+// run waits for it, bounded by its guard timer (whose handler ends the run).
+struct SaveLock {
+  UniqueFd directory;  // no descriptor when the directory cannot be locked
+};
+
+SaveLock lockSaves();
+
+// Makes new link settings permanent under `lock`: replaces the settings file
+// (owned by root) and the platform's line in the hosts table together, then
+// runs the SP's two network scripts. Problems are reported on standard
 // output, not returned.
-void saveLinkSettings(const char* platformText, const char* spText, const char* portText);
+void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText,
+                      const char* portText);

@@ -13,7 +13,8 @@
 
 namespace {
 
-std::string table;  // the scratch root's hosts table
+std::string table;    // the scratch root's hosts table
+std::string journal;  // where an in-place rewrite of it would keep its journal
 
 bool holdsAlias(const std::string& line) {
   const std::string alias = kPlatformHostAlias;
@@ -33,7 +34,9 @@ bool holdsAlias(const std::string& line) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string root = "/tmp/zarn-hosts-fuzz.XXXXXX";
-  table = std::string(::mkdtemp(root.data())) + "/hosts";
+  const std::string directory = ::mkdtemp(root.data());
+  table = directory + "/hosts";
+  journal = directory + "/hosts.zarn-journal";
   return 0;
 }
 
@@ -47,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   expected += "10.1.2.3  platform.ruvo.local\n";
   std::ostringstream now;
-  if (setPlatformHostEntry(table.c_str(), "10.1.2.3")) {
+  FileReplacement replacement;
+  if (prepareHostEntry(replacement, table.c_str(), journal.c_str(), "10.1.2.3") &&
+      commitReplacement(replacement)) {
     now << std::ifstream(table, std::ios::binary).rdbuf();
   }
   if (now.str() != expected) {

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <linux/limits.h>
+
+#include <array>
+
+using PathText = std::array<char, PATH_MAX>;
+
+// Follows the symbolic links from `path`, an absolute path, to the file they
+// end at, which need not exist yet. False for a chain longer than
+// MAXSYMLINKS or a path that does not fit.
+bool resolveLinks(const char* path, PathText& resolved);
+
+// Removes whatever a killed run left at `path`: a file, a symbolic link or an
+// empty directory.
+void clearPath(const char* path);
+
+// Syncs the directory of `path`, an absolute path, so that a rename or a
+// removal in it lasts.
+bool syncDirectoryOf(const char* path);
