@@ -24,12 +24,12 @@ void tellPlatform(const ReAddressing& move) {
 // on one's addresses and the files on the other's. The guard timer is armed
 // first, to bound the wait for the lock as well; the connection keeps it.
 int reAddressLink(const ReAddressing& move) {
-  const bool timed = armGuardTimer(move.platform.waitSeconds) == kResultOk;
+  const bool timerArmed = armGuardTimer(move.platform.waitSeconds) == kResultOk;
   const SaveLock lock = lockSaves();
   if (const int result = setPlatformAddress(move.platform.host); result < 0) {
     return result;
   }
-  if (timed) {
+  if (timerArmed) {
     tellPlatform(move);
   }
   saveLinkSettings(lock, move.newPlatformAddress, move.spAddress, move.platform.port);
