@@ -25,6 +25,7 @@ enum Id : int {
   kKeepPort,
   kNoConfirm,
   kSplitConfirm,
+  kReaddress,
   kFirstBehaviour,  // the behaviour keys follow, in their table's order
 };
 
@@ -45,6 +46,7 @@ constexpr GlobalOption kGlobalOptions[] = {
     {"keep-port", kKeepPort, nullptr, "answer o without moving to the new port"},
     {"no-confirm", kNoConfirm, nullptr, "answer o with <cmdRetVal>1</cmdRetVal>"},
     {"split-confirm", kSplitConfirm, nullptr, "answer o in pieces of 12 bytes"},
+    {"readdress", kReaddress, "PROG", "on J p=A s=S, run PROG A S, then listen on A"},
     {"help", kHelp, nullptr, "show this help and exit"},
 };
 
@@ -118,6 +120,7 @@ std::optional<int> setGlobal(Id id, const char* value, SimOptions& options) {
     case kLog: options.log = value; break;
     case kReady: options.ready = value; break;
     case kKeepPort: options.keepPort = true; break;
+    case kReaddress: options.readdress = value; break;
     case kNoConfirm: options.scenario.of('o').reply = std::string(kPortRefused); break;
     case kSplitConfirm: options.scenario.of('o').chunk = 12; break;
     default: break;
