@@ -1,4 +1,5 @@
-"""The simulator: strict options, its port, two clients, the port move, scenarios, sp-sandbox."""
+"""The simulator: strict options, its help and manual, its port, two clients, the port move,
+scenarios, sp-sandbox."""
 import os
 import re
 import socket
@@ -10,6 +11,7 @@ from harness import (ABNORMAL, AGENT_SIM, CONFIRM, DONE, EMULATOR, PLATFORM, TIM
 
 REPO = os.path.join(os.path.dirname(__file__), "..", "..")
 SP_SANDBOX = os.path.join(REPO, "scripts", "sp-sandbox")
+MANUAL = os.path.join(REPO, "man", "zarn-agent-sim.1")
 TEMP = b"<temp>41</temp>\n"
 
 
@@ -28,6 +30,18 @@ class SimulatorTest(harness.SandboxTest):
                 r = subprocess.run(EMULATOR + [AGENT_SIM, *args], capture_output=True, timeout=10)
                 self.assertEqual((r.stdout, r.returncode), (b"", 2))
                 self.assertIn(message, r.stderr.decode())
+
+    def test_the_help_lists_the_options_the_manual_describes(self):
+        with open(MANUAL) as f:
+            headings = re.findall(r"^\.TP\n(.*)$", f.read(), re.M)
+        described = {word.replace("\\-", "-") for line in headings
+                     for word in re.findall(r"(?:\\-)+[a-z][a-z\\-]*", line)}
+        r = subprocess.run(EMULATOR + [AGENT_SIM, "--help"], capture_output=True, timeout=10)
+        names = re.findall(r"^  (?:(-\w), )? *(--[a-z-]+)", r.stdout.decode(), re.M)
+        listed = {word for pair in names for word in pair if word}
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("-h", listed)
+        self.assertEqual(listed, described)
 
     def test_any_free_port_is_reported_and_served(self):
         with self.agent(port=0) as agent, open(agent.ready) as f:

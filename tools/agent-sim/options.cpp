@@ -65,8 +65,16 @@ std::vector<option> optionTable() {
   return table;
 }
 
-void printLine(const char* name, std::string_view argument, std::string_view help) {
-  std::string left = std::string("--") + name;
+constexpr std::string_view kNoShortForm = "    ";
+
+// An option whose id is a letter takes that letter as its short form too: "-h, ".
+std::string shortForm(Id id) {
+  return id < 256 ? std::string{'-', static_cast<char>(id), ',', ' '} : std::string(kNoShortForm);
+}
+
+void printLine(std::string_view shortPart, const char* name, std::string_view argument,
+               std::string_view help) {
+  std::string left = std::string(shortPart) + "--" + name;
   if (!argument.empty()) left += "=" + std::string(argument);
   (void)std::printf("  %-20s %.*s\n", left.c_str(), static_cast<int>(help.size()), help.data());
 }
@@ -77,10 +85,11 @@ void printHelp() {
       "A platform agent for zarn: answers each request letter, logs it, misbehaves on request.\n",
       kName);
   for (const GlobalOption& global : kGlobalOptions) {
-    printLine(global.name, global.argument ? global.argument : "", global.help);
+    printLine(shortForm(global.id), global.name, global.argument ? global.argument : "",
+              global.help);
   }
   for (const BehaviourKey& key : behaviourKeys()) {
-    printLine(key.name, key.argument, key.help);
+    printLine(kNoShortForm, key.name, key.argument, key.help);
   }
   (void)std::printf(
       "The manual page zarn-agent-sim(1) describes the answers and scenario files.\n");
