@@ -1,13 +1,17 @@
-"""The simulator: strict options, its port, two clients, the port move, scenarios, sp-sandbox."""
+"""The simulator: strict options, its help and manual, its port, two clients, the port move,
+scenarios, sp-sandbox."""
 import os
+import re
 import socket
 import subprocess
 
 import harness
-from harness import (ABNORMAL, AGENT_SIM, CONFIRM, EMULATOR, PLATFORM, TIMEOUT, ZARN, settings_text,
-                     write)
+from harness import (ABNORMAL, AGENT_SIM, CONFIRM, DONE, EMULATOR, PLATFORM, TIMEOUT, ZARN,
+                     settings_text, write)
 
-SP_SANDBOX = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "sp-sandbox")
+REPO = os.path.join(os.path.dirname(__file__), "..", "..")
+SP_SANDBOX = os.path.join(REPO, "scripts", "sp-sandbox")
+MANUAL = os.path.join(REPO, "man", "zarn-agent-sim.1")
 TEMP = b"<temp>41</temp>\n"
 
 
@@ -26,6 +30,18 @@ class SimulatorTest(harness.SandboxTest):
                 r = subprocess.run(EMULATOR + [AGENT_SIM, *args], capture_output=True, timeout=10)
                 self.assertEqual((r.stdout, r.returncode), (b"", 2))
                 self.assertIn(message, r.stderr.decode())
+
+    def test_the_help_lists_the_options_the_manual_describes(self):
+        with open(MANUAL) as f:
+            headings = re.findall(r"^\.TP\n(.*)$", f.read(), re.M)
+        described = {word.replace("\\-", "-") for line in headings
+                     for word in re.findall(r"(?:\\-)+[a-z][a-z\\-]*", line)}
+        r = subprocess.run(EMULATOR + [AGENT_SIM, "--help"], capture_output=True, timeout=10)
+        names = re.findall(r"^  (?:(-\w), )? *(--[a-z-]+)", r.stdout.decode(), re.M)
+        listed = {word for pair in names for word in pair if word}
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("-h", listed)
+        self.assertEqual(listed, described)
 
     def test_any_free_port_is_reported_and_served(self):
         with self.agent(port=0) as agent, open(agent.ready) as f:
@@ -74,17 +90,33 @@ class SimulatorTest(harness.SandboxTest):
                              r"169\.254\.101\.[23]:\d+\tT\t<time>2001-02-03 04:05:06</time>"
                              r"\\x03\tdelay=150$")
 
-    def test_a_command_runs_against_the_sandboxed_platform(self):
+    def sp_sandbox(self, script):
+        """The lines `script` prints when scripts/sp-sandbox runs it, which must succeed."""
         if EMULATOR:
             self.skipTest("the SP sandbox runs the native build")
         env = {**os.environ, "ZARN_BUILD": os.path.dirname(ZARN),
                "ASAN_OPTIONS": "verify_asan_link_order=0"}
-        r = subprocess.run([SP_SANDBOX, "sh", "-c", "zarn -o 7000 && zarn -T && "
-                            "cat /pstore/ruvo_config /var/log/sp-sandbox/scripts.log"],
-                           capture_output=True, timeout=60, env=env)
+        r = subprocess.run([SP_SANDBOX, "sh", "-c", script], capture_output=True, timeout=60,
+                           env=env)
         self.assertEqual(r.returncode, 0, r.stderr)
-        lines = r.stdout.decode().splitlines()
+        return r.stdout.decode().splitlines()
+
+    def test_a_command_runs_against_the_sandboxed_platform(self):
+        lines = self.sp_sandbox("zarn -o 7000 && zarn -T && "
+                                "cat /pstore/ruvo_config /var/log/sp-sandbox/scripts.log")
         self.assertEqual(lines[0], "<cmdRetVal>0</cmdRetVal>")
         self.assertRegex(lines[1], r"^<time>.*</time>$")
         self.assertEqual(lines[2:5], settings_text(port=7000).splitlines())
         self.assertRegex("\n".join(lines[5:]), r"spIpConfig\.sh \n.*addHosts\.sh $")
+
+    def test_the_sandboxed_link_moves_to_new_addresses_and_back(self):
+        lines = self.sp_sandbox(
+            "zarn -J -a 169.254.102.3 -g 169.254.102.2 && zarn -j && zarn -T && "
+            "zarn -J -a 169.254.101.3 -g 169.254.101.2 && zarn -T && zarn -j && "
+            "cut -f 3,5 /var/log/sp-sandbox/agent.log")
+        done, time = DONE.decode().strip(), "<time>*</time>"
+        self.assertEqual([re.sub(r"<time>.+</time>", time, line) for line in lines], [
+            done, "169.254.102.3            169.254.102.2", time,
+            done, time, "169.254.101.3            169.254.101.2",
+            "J p=169.254.102.3 s=169.254.102.2\treaddressed=169.254.102.3", "T\t-",
+            "J p=169.254.101.3 s=169.254.101.2\treaddressed=169.254.101.3", "T\t-"])

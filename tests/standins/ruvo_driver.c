@@ -2,15 +2,19 @@
  * driver's three requests on "/dev/ruvo/ruvo0" (a plain file in the sandbox)
  * and passes every other ioctl on to the C library.
  *   RUVO_STANDIN_LOG=FILE   append "NAME 0xNUMBER DOTTED" per request
- *   RUVO_STANDIN_GET=DOTTED address GET answers (unset: 169.254.101.3;
- *                           "fail": -1 with EIO)
+ *   RUVO_STANDIN_GET=DOTTED address GET answers (unset: the one remembered,
+ *                           else 169.254.101.3; "fail": -1 with EIO)
  *   RUVO_STANDIN_FAIL=A,B   names of requests that fail with -1/EIO
+ *   RUVO_STANDIN_STATE=FILE remember the addresses SET_PLAT and SET_SP set,
+ *                           as a driver does, across the processes that
+ *                           share FILE ("plat DOTTED\nsp DOTTED\n")
  */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -60,6 +64,36 @@ static void log_line(const char* name, unsigned long request, const char* detail
   close(fd);
 }
 
+/* The addresses the driver holds: those remembered in `file`, else the link's
+ * defaults. */
+struct held_addresses {
+  char plat[INET_ADDRSTRLEN];
+  char sp[INET_ADDRSTRLEN];
+};
+
+static struct held_addresses load_held(const char* file) {
+  const struct held_addresses defaults = {"169.254.101.3", "169.254.101.2"};
+  FILE* f = file ? fopen(file, "r") : NULL;
+  if (!f) return defaults;
+  struct held_addresses held;
+  const int fields = fscanf(f, "plat %15s sp %15s", held.plat, held.sp);
+  fclose(f);
+  return fields == 2 ? held : defaults;
+}
+
+/* Written aside and renamed, so that a reader finds the old or the new pair. */
+static void remember(const char* file, unsigned long request, const char* dotted) {
+  if (!file) return;
+  struct held_addresses held = load_held(file);
+  snprintf(request == SET_SP_IP_IOCTL ? held.sp : held.plat, INET_ADDRSTRLEN, "%s", dotted);
+  char aside[PATH_MAX];
+  snprintf(aside, sizeof aside, "%s.new", file);
+  FILE* f = fopen(aside, "w");
+  if (!f) return;
+  fprintf(f, "plat %s\nsp %s\n", held.plat, held.sp);
+  if (fclose(f) == 0) rename(aside, file);
+}
+
 static int emulate(unsigned long request, void* arg) {
   char dotted[INET_ADDRSTRLEN] = "failed";
   const char* name = request == SET_PLAT_IP_IOCTL   ? "SET_PLAT_IP_IOCTL"
@@ -74,8 +108,9 @@ static int emulate(unsigned long request, void* arg) {
   int fail = listed(getenv("RUVO_STANDIN_FAIL"), name);
   if (request == GET_PLAT_IP_IOCTL) {
     const char* answer = getenv("RUVO_STANDIN_GET");
+    const struct held_addresses held = load_held(getenv("RUVO_STANDIN_STATE"));
     struct in_addr addr;
-    if (!answer) answer = "169.254.101.3";
+    if (!answer) answer = held.plat;
     fail = fail || inet_aton(answer, &addr) == 0;
     if (!fail) {
       memcpy(arg, &addr, sizeof addr);
@@ -89,6 +124,7 @@ static int emulate(unsigned long request, void* arg) {
     errno = EIO;
     return -1;
   }
+  if (request != GET_PLAT_IP_IOCTL) remember(getenv("RUVO_STANDIN_STATE"), request, dotted);
   return 0;
 }
 

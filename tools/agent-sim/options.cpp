@@ -25,6 +25,7 @@ enum Id : int {
   kKeepPort,
   kNoConfirm,
   kSplitConfirm,
+  kReaddress,
   kFirstBehaviour,  // the behaviour keys follow, in their table's order
 };
 
@@ -45,6 +46,7 @@ constexpr GlobalOption kGlobalOptions[] = {
     {"keep-port", kKeepPort, nullptr, "answer o without moving to the new port"},
     {"no-confirm", kNoConfirm, nullptr, "answer o with <cmdRetVal>1</cmdRetVal>"},
     {"split-confirm", kSplitConfirm, nullptr, "answer o in pieces of 12 bytes"},
+    {"readdress", kReaddress, "PROG", "on J p=A s=S, run PROG A S, then listen on A"},
     {"help", kHelp, nullptr, "show this help and exit"},
 };
 
@@ -63,8 +65,16 @@ std::vector<option> optionTable() {
   return table;
 }
 
-void printLine(const char* name, std::string_view argument, std::string_view help) {
-  std::string left = std::string("--") + name;
+constexpr std::string_view kNoShortForm = "    ";
+
+// An option whose id is a letter takes that letter as its short form too: "-h, ".
+std::string shortForm(Id id) {
+  return id < 256 ? std::string{'-', static_cast<char>(id), ',', ' '} : std::string(kNoShortForm);
+}
+
+void printLine(std::string_view shortPart, const char* name, std::string_view argument,
+               std::string_view help) {
+  std::string left = std::string(shortPart) + "--" + name;
   if (!argument.empty()) left += "=" + std::string(argument);
   (void)std::printf("  %-20s %.*s\n", left.c_str(), static_cast<int>(help.size()), help.data());
 }
@@ -75,10 +85,11 @@ void printHelp() {
       "A platform agent for zarn: answers each request letter, logs it, misbehaves on request.\n",
       kName);
   for (const GlobalOption& global : kGlobalOptions) {
-    printLine(global.name, global.argument ? global.argument : "", global.help);
+    printLine(shortForm(global.id), global.name, global.argument ? global.argument : "",
+              global.help);
   }
   for (const BehaviourKey& key : behaviourKeys()) {
-    printLine(key.name, key.argument, key.help);
+    printLine(kNoShortForm, key.name, key.argument, key.help);
   }
   (void)std::printf(
       "The manual page zarn-agent-sim(1) describes the answers and scenario files.\n");
@@ -118,6 +129,7 @@ std::optional<int> setGlobal(Id id, const char* value, SimOptions& options) {
     case kLog: options.log = value; break;
     case kReady: options.ready = value; break;
     case kKeepPort: options.keepPort = true; break;
+    case kReaddress: options.readdress = value; break;
     case kNoConfirm: options.scenario.of('o').reply = std::string(kPortRefused); break;
     case kSplitConfirm: options.scenario.of('o').chunk = 12; break;
     default: break;

@@ -15,6 +15,7 @@ struct SimOptions {
   std::string ready;
   long connections = 0;   // 0: serve until killed
   bool keepPort = false;  // answer `o` without moving
+  std::string readdress;  // run on `J`, then listen on its address; empty: stay
   Scenario scenario;
 };
 

@@ -19,6 +19,7 @@
 
 #include "base/unique_fd.h"
 #include "tools/agent-sim/platform.h"
+#include "tools/agent-sim/program.h"
 #include "tools/agent-sim/text.h"
 
 namespace {
@@ -36,7 +37,7 @@ struct Answer {
   std::size_t chunk = 0;  // 0: one piece
   Milliseconds pause{0};
   bool closeEarly = false;
-  std::string events;  // for the log: " silent", " moved=PORT", " refused-move"
+  std::string events;  // for the log: " silent", " moved=PORT", " readdressed=ADDR", ...
 };
 
 enum class Stage { kReading, kAnswering, kDraining, kDone };
@@ -56,6 +57,7 @@ struct Server {
 
   const SimOptions& options;
   UniqueFd listener;
+  in_addr address{};
   std::uint16_t port = 0;
   UniqueFd log;
   Platform platform;
@@ -69,9 +71,11 @@ void warn(const std::string& what) {
 
 std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-UniqueFd openListener(in_addr address, std::uint16_t port, std::string& error) {
+// `addressToCome`: the address need not be held yet; connections arrive once it is.
+UniqueFd openListener(in_addr address, std::uint16_t port, bool addressToCome, std::string& error) {
   UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   const int yes = 1;
+  const int freeBind = addressToCome ? 1 : 0;
   sockaddr_in socketAddress{};
   socketAddress.sin_family = AF_INET;
   socketAddress.sin_addr = address;
@@ -79,6 +83,7 @@ UniqueFd openListener(in_addr address, std::uint16_t port, std::string& error) {
   char text[INET_ADDRSTRLEN] = "?";
   (void)inet_ntop(AF_INET, &address, text, sizeof text);
   if (!fd.valid() || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+      setsockopt(fd.get(), IPPROTO_IP, IP_FREEBIND, &freeBind, sizeof freeBind) != 0 ||
       bind(fd.get(), reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
       listen(fd.get(), 64) != 0) {
     error = systemError("cannot listen on " + std::string(text) + ":" + std::to_string(port));
@@ -104,18 +109,23 @@ bool announcePort(const std::string& path, std::uint16_t port) {
   return std::fclose(file) == 0 && written && std::rename(aside.c_str(), path.c_str()) == 0;
 }
 
-bool listenOn(Server& server, std::uint16_t port) {
-  std::string error;
-  UniqueFd listener = openListener(server.options.listen, port, error);
-  if (!listener.valid()) {
-    warn(error);
-    return false;
-  }
+void serveOn(Server& server, UniqueFd listener, in_addr address) {
   server.listener = std::move(listener);
+  server.address = address;
   server.port = boundPort(server.listener.get());
   if (!announcePort(server.options.ready, server.port)) {
     warn(systemError("cannot write " + server.options.ready));
   }
+}
+
+bool listenOn(Server& server, in_addr address, std::uint16_t port) {
+  std::string error;
+  UniqueFd listener = openListener(address, port, false, error);
+  if (!listener.valid()) {
+    warn(error);
+    return false;
+  }
+  serveOn(server, std::move(listener), address);
   return true;
 }
 
@@ -163,12 +173,37 @@ void logExchange(const Server& server, const Connection& connection, std::string
 std::string movePort(Server& server, std::string_view request, std::string text, Answer& answer) {
   if (server.options.keepPort || text.find(kPortConfirmed) == std::string::npos) return text;
   const auto port = requestedPort(request);
-  if (port && (*port == server.port || listenOn(server, *port))) {
+  if (port && (*port == server.port || listenOn(server, server.address, *port))) {
     answer.events += " moved=" + std::to_string(*port);
     return text;
   }
   answer.events += " refused-move";
   return std::string(kPortRefused);
+}
+
+// Follows a `J p=A s=S` as a platform does: the --readdress program gives
+// the platform's end of the link address A, and the simulator serves there.
+// It listens on A first, so that no client finds A held but refusing.
+bool followLink(Server& server) {
+  const Platform& platform = server.platform;
+  in_addr address{};
+  if (inet_pton(AF_INET, platform.linkPlatform.c_str(), &address) != 1) {
+    warn("J: '" + platform.linkPlatform + "' is not an IPv4 address");
+    return false;
+  }
+  const bool moving = address.s_addr != server.address.s_addr;
+  std::string error;
+  UniqueFd listener;
+  if (moving) listener = openListener(address, server.port, true, error);
+  if (error.empty()) {
+    error = runProgram({server.options.readdress, platform.linkPlatform, platform.linkSp});
+  }
+  if (!error.empty()) {
+    warn(error);
+    return false;
+  }
+  if (moving) serveOn(server, std::move(listener), address);
+  return true;
 }
 
 std::string filler(long size) {
@@ -183,8 +218,12 @@ Answer planAnswer(Server& server, std::string_view request) {
   // The platform's state changes whatever the scenario answers.
   std::string text = answerText(server.platform, request);
   Answer answer;
+  if (letter == 'J' && !server.options.readdress.empty()) {
+    answer.events =
+        followLink(server) ? " readdressed=" + server.platform.linkPlatform : " refused-readdress";
+  }
   answer.closeEarly = how.closeEarly.value_or(false);
-  if (how.silent.value_or(false)) answer.events = " silent";
+  if (how.silent.value_or(false)) answer.events += " silent";
   if (how.silent.value_or(false) || letter == 'f' || letter == 'B' || letter == 'J') return answer;
 
   answer.delay = Milliseconds(how.delayMs.value_or(0));
@@ -332,7 +371,7 @@ int runServer(const SimOptions& options) {
       return 2;
     }
   }
-  if (!listenOn(server, options.port)) return 2;
+  if (!listenOn(server, options.listen, options.port)) return 2;
   while (server.listener.valid() || !server.connections.empty()) serveOnce(server);
   return 0;
 }
