@@ -15,22 +15,12 @@
 
 #include "agent/guard_timer.h"
 #include "base/address.h"
-#include "base/number.h"
 #include "base/output.h"
-#include "base/result.h"
 
 namespace {
 
 // The connection wait is fixed; the guard timer, when shorter, ends it first.
 constexpr int kConnectWaitMilliseconds = 20 * 1000;
-
-std::optional<std::uint16_t> agentPort(const char* portText) {
-  const int port = scanInt(portText).value_or(0);
-  if (port < 1 || port > 65535) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(port);
-}
 
 // A dotted number, which the resolver would answer without consulting the
 // name services: all digits and dots, not ending in a dot, and read by inet_aton.
@@ -63,22 +53,27 @@ std::optional<sockaddr_in> resolveAgent(const char* hostText, std::uint16_t port
 
 // Waits for a connection in progress the way a select on a read set and a
 // write set would see it; a failed wait counts as ready, so the pending
-// error decides. Fills `pendingError`; false when the connection is lost.
-bool awaitConnection(int socket, int& pendingError) {
+// error decides. The socket's pending error, or none when the connection is
+// lost.
+std::optional<int> awaitConnection(int socket) {
   pollfd watched{socket, POLLIN | POLLOUT, POLLIN | POLLOUT};
   const int ready = ::poll(&watched, 1, kConnectWaitMilliseconds);
   if (ready == 0) {
-    return false;
+    return std::nullopt;
   }
   if (ready > 0) {
     watched.revents = static_cast<short>(watched.revents & (POLLIN | POLLOUT | POLLERR | POLLHUP));
   }
   if (watched.revents == 0) {
     writeOut("<error>select error: orig_sock not set</error>\n");
-    return false;
+    return std::nullopt;
   }
+  int pendingError = 0;
   socklen_t length = sizeof pendingError;
-  return ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &pendingError, &length) == 0;
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &pendingError, &length) != 0) {
+    return std::nullopt;
+  }
+  return pendingError;
 }
 
 // Starts the connection without blocking and waits for it; the socket's own
@@ -86,46 +81,45 @@ bool awaitConnection(int socket, int& pendingError) {
 bool establish(int socket, const sockaddr_in& address) {
   const int flags = ::fcntl(socket, F_GETFL);
   ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
-  int pendingError = 0;
+  std::optional<int> pendingError = 0;
   if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINPROGRESS) {
       reportSystemError("<error>connect error</error>");
       return false;
     }
-    if (!awaitConnection(socket, pendingError)) {
+    pendingError = awaitConnection(socket);
+    if (!pendingError) {
       return false;
     }
   }
   ::fcntl(socket, F_SETFL, flags);
-  return pendingError == 0;
+  return *pendingError == 0;
 }
 
 }  // namespace
 
-int connectAgent(const AgentEndpoint& agent, UniqueFd& connection) {
-  const auto port = agentPort(agent.port);
-  if (!port) {
+UniqueFd connectAgent(const AgentEndpoint& agent) {
+  if (agent.port < 1 || agent.port > 65535) {
     writeOut("<error>Invalid port value</error>\n");
-    return kResultFault;
+    return UniqueFd();
   }
-  if (const int armed = armGuardTimer(agent.waitSeconds); armed != kResultOk) {
-    return armed;
+  if (!armGuardTimer(agent.waitSeconds)) {
+    return UniqueFd();
   }
-  const auto address = resolveAgent(agent.host, *port);
+  const auto address = resolveAgent(agent.host, static_cast<std::uint16_t>(agent.port));
   if (!address) {
-    return kResultFault;
+    return UniqueFd();
   }
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.valid()) {
     reportSystemError("<error>generate error</error>");
     cancelGuardTimer();
-    return kResultFault;
+    return UniqueFd();
   }
   if (!establish(socket.get(), *address)) {
     socket.reset();
     cancelGuardTimer();
-    return kResultFault;
+    return UniqueFd();
   }
-  connection = std::move(socket);
-  return kResultOk;
+  return socket;
 }

@@ -12,9 +12,9 @@ bool sendRequest(const UniqueFd& connection, std::string_view request) {
 
 int exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
                       const ReplyHandling& reply) {
-  UniqueFd connection;
-  if (const int result = connectAgent(agent, connection); result != kResultOk) {
-    return result;
+  UniqueFd connection = connectAgent(agent);
+  if (!connection.valid()) {
+    return kResultFault;
   }
   if (!sendRequest(connection, request)) {
     connection.reset();

@@ -34,9 +34,9 @@ void onGuardTimeout(int /*signalNumber*/) {
 
 }  // namespace
 
-int armGuardTimer(int waitSeconds) {
+bool armGuardTimer(int waitSeconds) {
   if (armed) {
-    return kResultOk;
+    return true;
   }
   struct sigaction action {};
   action.sa_handler = onGuardTimeout;
@@ -45,15 +45,15 @@ int armGuardTimer(int waitSeconds) {
   sigemptyset(&action.sa_mask);
   if (sigaction(SIGALRM, &action, nullptr) != 0) {
     writeOut("<error>Can't create signal.</error>");
-    return kResultFault;
+    return false;
   }
   const unsigned seconds = waitSeconds > 0 ? static_cast<unsigned>(waitSeconds) : 0U;
   if (alarm(seconds) != 0) {
     writeOut("<error>Alarm already set</error>");
-    return kResultFault;
+    return false;
   }
   armed = seconds > 0;
-  return kResultOk;
+  return true;
 }
 
 void cancelGuardTimer() {

@@ -5,9 +5,9 @@
 // out, the run ends with "<error>connection timeout</error>" and status 2.
 
 // Installs the handler and arms the alarm for `waitSeconds` (none when zero
-// or negative); a timer this run already armed keeps its deadline.
-// kResultFault, with its message printed, when the handler cannot be
-// installed or an alarm the caller left was pending.
-int armGuardTimer(int waitSeconds);
+// or negative); a timer this run already armed keeps its deadline. False,
+// with its message printed, when the handler cannot be installed or an alarm
+// the caller left was pending.
+bool armGuardTimer(int waitSeconds);
 
 void cancelGuardTimer();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <span>
 
 #include "agent/vpd.h"
@@ -46,11 +47,9 @@ ssize_t readChunk(const UniqueFd& connection, int waitSeconds, ReplyBuffer& buff
   }
 }
 
-enum class ChunkOutcome { kMore, kComplete };
-
 // Shows one chunk of a text reply: NUL bytes as spaces, the first
-// end-of-text byte as a newline, which completes the reply.
-ChunkOutcome relayTextChunk(std::span<char> chunk) {
+// end-of-text byte as a newline. True when that completed the reply.
+bool relayTextChunk(std::span<char> chunk) {
   std::replace(chunk.begin(), chunk.end(), '\0', ' ');
   const auto endOfText = std::find(chunk.begin(), chunk.end(), kEndOfText);
   const bool complete = endOfText != chunk.end();
@@ -58,22 +57,23 @@ ChunkOutcome relayTextChunk(std::span<char> chunk) {
     *endOfText = '\n';
   }
   writeAll(STDOUT_FILENO, chunk);
-  return complete ? ChunkOutcome::kComplete : ChunkOutcome::kMore;
+  return complete;
 }
 
 int relayText(const UniqueFd& connection, const ReplyHandling& handling) {
   for (;;) {
     ReplyBuffer buffer{};
     const ssize_t n = readChunk(connection, handling.waitSeconds, buffer);
-    if (handling.listener.onChunk != nullptr) {
-      handling.listener.onChunk(buffer.data(), handling.listener.context);
+    if (handling.onPortConfirmed != nullptr &&
+        std::strstr(buffer.data(), "<cmdRetVal>0</cmdRetVal>") != nullptr) {
+      handling.onPortConfirmed(handling.portChange);
     }
     if (n == 0) {
       reportAbnormalClosure();
       return kResultOk;
     }
     const auto chunk = std::span<char>(buffer).first(static_cast<std::size_t>(n));
-    if (relayTextChunk(chunk) == ChunkOutcome::kComplete) {
+    if (relayTextChunk(chunk)) {
       return kResultOk;
     }
   }

@@ -9,18 +9,22 @@ enum class ReplyKind {
   kVpdBlock,  // a binary block, stored by VPD capture
 };
 
-// Offered each chunk of a text reply, read as text up to its first NUL,
-// before it is shown.
-struct ChunkListener {
-  void (*onChunk)(const char* chunk, const void* context) = nullptr;
-  const void* context = nullptr;
+// A move of the agent to a new port, which the agent confirms in its reply.
+struct PortChange {
+  const char* platform;  // the address the agent was reached at
+  const char* sp;        // the SP's address on the link
+  int port;              // the agent's new port
 };
 
 struct ReplyHandling {
   ReplyKind kind;
   int waitSeconds;          // a failed read is tried again only under the guard timer
   const char* vpdFilename;  // where a VPD block goes; "-..." is standard output
-  ChunkListener listener;
+  // For a text reply that may confirm `portChange`: called for each chunk
+  // that holds "<cmdRetVal>0</cmdRetVal>" before any NUL byte, before the
+  // chunk is shown.
+  void (*onPortConfirmed)(const PortChange& change) = nullptr;
+  PortChange portChange{};
 };
 
 // Relays the agent's reply on `connection` as `handling` says, until the

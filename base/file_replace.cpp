@@ -37,10 +37,11 @@ bool moveIntoJournal(FileReplacement& replacement) {
 
 bool beginReplacement(FileReplacement& replacement, const char* target, const char* journal) {
   replacement.inPlace.journal = journal;
-  if (!resolveLinks(target, replacement.target) ||
-      !completeInterruptedRewrite(replacement.target.data(), journal)) {
+  const std::optional<PathText> resolved = resolveLinks(target);
+  if (!resolved || !completeInterruptedRewrite(resolved->data(), journal)) {
     return false;
   }
+  replacement.target = *resolved;
   if (!formatText(replacement.temporary, "%s.zarn-new", replacement.target.data()).complete) {
     replacement.temporary[0] = '\0';
     return false;

@@ -1,15 +1,74 @@
 #include "base/number.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <limits>
 
-std::optional<int> scanInt(const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text, &end, 10);
-  if (end == text || errno == ERANGE || value < INT_MIN || value > INT_MAX) {
+namespace {
+
+constexpr std::uint64_t kBoundLimit = std::uint64_t{1} << 62;
+
+}  // namespace
+
+int digitValue(int c, unsigned base) {
+  int value = -1;
+  if (c >= '0' && c <= '9') {
+    value = c - '0';
+  } else if (c >= 'a' && c <= 'f') {
+    value = c - 'a' + 10;
+  } else if (c >= 'A' && c <= 'F') {
+    value = c - 'A' + 10;
+  }
+  return value < static_cast<int>(base) ? value : -1;
+}
+
+void addDigit(NumberReading& number, int digit, unsigned base) {
+  number.anyDigit = true;
+  const auto value = static_cast<std::uint64_t>(digit);
+  if (number.magnitude > (std::numeric_limits<std::uint64_t>::max() - value) / base) {
+    number.overflowed = true;
+  } else {
+    number.magnitude = number.magnitude * base + value;
+  }
+}
+
+std::optional<std::int64_t> valueWithin(const NumberReading& number, std::int64_t minimum,
+                                        std::int64_t maximum) {
+  if (!number.anyDigit || number.overflowed || number.magnitude > kBoundLimit) {
     return std::nullopt;
   }
-  return static_cast<int>(value);
+  const auto magnitude = static_cast<std::int64_t>(number.magnitude);
+  const std::int64_t value = number.negative ? -magnitude : magnitude;
+  if (value < minimum || value > maximum) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<int> scanInt(std::string_view text) {
+  while (!text.empty() && isSpace(text.front())) {
+    text.remove_prefix(1);
+  }
+  NumberReading number;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    number.negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  for (; !text.empty() && digitValue(text.front(), 10) >= 0; text.remove_prefix(1)) {
+    addDigit(number, digitValue(text.front(), 10), 10);
+  }
+  const auto value = valueWithin(number, INT_MIN, INT_MAX);
+  return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
+std::optional<unsigned> digitsValue(std::string_view text, unsigned maximum) {
+  NumberReading number;
+  for (const char c : text) {
+    const int digit = digitValue(c, 10);
+    if (digit < 0) {
+      return std::nullopt;
+    }
+    addDigit(number, digit, 10);
+  }
+  const auto value = valueWithin(number, 0, maximum);
+  return value ? std::optional<unsigned>(static_cast<unsigned>(*value)) : std::nullopt;
 }

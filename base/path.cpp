@@ -14,35 +14,33 @@
 namespace {
 
 // Where the link at `from` leads: its target as it stands when absolute, else
-// beside the link.
-bool followLink(const PathText& from, const char* target, PathText& next) {
-  if (target[0] == '/') {
-    return formatText(next, "%s", target).complete;
-  }
+// beside the link. None when that path does not fit.
+std::optional<PathText> followLink(const PathText& from, const char* target) {
+  PathText next{};
   const auto directoryLength = static_cast<int>(std::string_view(from.data()).rfind('/') + 1);
-  return formatText(next, "%.*s%s", directoryLength, from.data(), target).complete;
+  const bool fits = target[0] == '/'
+                        ? formatText(next, "%s", target).complete
+                        : formatText(next, "%.*s%s", directoryLength, from.data(), target).complete;
+  return fits ? std::optional<PathText>(next) : std::nullopt;
 }
 
 }  // namespace
 
-bool resolveLinks(const char* path, PathText& resolved) {
-  if (!formatText(resolved, "%s", path).complete) {
-    return false;
+std::optional<PathText> resolveLinks(const char* path) {
+  std::optional<PathText> resolved(std::in_place);
+  if (!formatText(*resolved, "%s", path).complete) {
+    return std::nullopt;
   }
-  for (int hop = 0; hop <= MAXSYMLINKS; ++hop) {
+  for (int hop = 0; hop <= MAXSYMLINKS && resolved; ++hop) {
     PathText target{};
-    const ssize_t length = ::readlink(resolved.data(), target.data(), target.size() - 1);
+    const ssize_t length = ::readlink(resolved->data(), target.data(), target.size() - 1);
     if (length < 0) {
-      return errno == EINVAL || errno == ENOENT;
+      return errno == EINVAL || errno == ENOENT ? resolved : std::nullopt;
     }
     target[static_cast<std::size_t>(length)] = '\0';
-    PathText next{};
-    if (!followLink(resolved, target.data(), next)) {
-      return false;
-    }
-    resolved = next;
+    resolved = followLink(*resolved, target.data());
   }
-  return false;
+  return std::nullopt;
 }
 
 void clearPath(const char* path) {

@@ -3,13 +3,14 @@
 #include <linux/limits.h>
 
 #include <array>
+#include <optional>
 
 using PathText = std::array<char, PATH_MAX>;
 
 // Follows the symbolic links from `path`, an absolute path, to the file they
-// end at, which need not exist yet. False for a chain longer than
-// MAXSYMLINKS or a path that does not fit.
-bool resolveLinks(const char* path, PathText& resolved);
+// end at, which need not exist yet. None for a chain longer than MAXSYMLINKS
+// or a path that does not fit.
+std::optional<PathText> resolveLinks(const char* path);
 
 // Removes whatever a killed run left at `path`: a file, a symbolic link or an
 // empty directory.

@@ -2,9 +2,9 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
-#include <numeric>
 #include <string_view>
+
+#include "base/number.h"
 
 bool isPlainDottedQuad(const char* text) {
   in_addr address{};
@@ -16,12 +16,5 @@ bool isPlainDottedQuad(const char* text) {
 
 bool isPlainPort(const char* text) {
   const std::string_view view(text);
-  const bool digitsOnly =
-      std::all_of(view.begin(), view.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (view.empty() || view.size() > 5 || !digitsOnly) {
-    return false;
-  }
-  const int port = std::accumulate(view.begin(), view.end(), 0,
-                                   [](int value, char digit) { return value * 10 + digit - '0'; });
-  return port >= 1 && port <= 65535;
+  return view.size() <= 5 && digitsValue(view, 65535).value_or(0) >= 1;
 }

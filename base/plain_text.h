@@ -7,5 +7,5 @@
 // as inet_pton reads them) other than 0.0.0.0 and 255.255.255.255.
 bool isPlainDottedQuad(const char* text);
 
-// A port of digits only, in 1..65535.
+// A port of at most five digits, in 1..65535.
 bool isPlainPort(const char* text);

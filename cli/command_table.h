@@ -12,14 +12,41 @@ enum class OptionKind {
   kImmediate,  // runs at once and ends the run, whatever else was given
 };
 
-// The request a command sends: the format's first conversion takes the
-// command letter, the others the texts of `fields` in order.
+// The request a command sends: its format's "%c" takes the command letter,
+// and each "%s" after it the text of the next of `fields`.
 using RequestFields = std::array<Field, 4>;
 
 struct RequestFormat {
   const char* format = nullptr;
   RequestFields fields{};
 };
+
+// Never defined: a request format that does not fit its fields calls it
+// while the table is compiled, which stops the build.
+void requestFormatDoesNotFitItsFields();
+
+// A request format checked when the table is compiled: "%c" first, then one
+// "%s" for each field, and no other conversion.
+consteval RequestFormat request(const char* format, RequestFields fields = {}) {
+  std::size_t wanted = 1;
+  for (const Field field : fields) {
+    wanted += field == Field::kNone ? 0 : 1;
+  }
+  std::size_t conversions = 0;
+  for (const char* at = format; *at != '\0'; ++at) {
+    if (*at == '%') {
+      ++at;
+      if (*at != (conversions == 0 ? 'c' : 's')) {
+        requestFormatDoesNotFitItsFields();
+      }
+      ++conversions;
+    }
+  }
+  if (conversions != wanted) {
+    requestFormatDoesNotFitItsFields();
+  }
+  return {format, fields};
+}
 
 // One option of the command line, and everything the program knows of it.
 struct OptionRow {
@@ -39,23 +66,22 @@ using enum Field;
 using enum OptionKind;
 using enum ReplyKind;
 
-constexpr RequestFormat kLetter{"%c"};
-constexpr RequestFormat kLevelLine{"%c %s\n", {kLevel}};
+constexpr RequestFormat kLetter = request("%c");
+constexpr RequestFormat kLevelLine = request("%c %s\n", {kLevel});
 
-// The long options are registered in this order. configRuvo must stay
-// first: the option parser reports it as the value 0 with index 0.
+// The long options are registered in this order.
 // clang-format off
 inline constexpr OptionRow kOptionTable[] = {
     {"configRuvo",     '\0', kImmediate, kNone,        {},                      kNotRead,  runConfigRuvo},
     {"addr",           'a',  kParameter, kAddr},
     {"reboot",         'b',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"forcedReboot",   'B',  kCommand,   kNone,        kLetter,                 kNotRead,  runRemote},
-    {"setdns",         'D',  kCommand,   kNone,        {"%c %s\n", {kAddr}},    kText,     runRemote},
-    {"getCpuid",       'c',  kCommand,   kCpuNumber,   {"%c %s", {kCpuNumber}}, kVpdBlock, runRemote},
+    {"setdns",         'D',  kCommand,   kNone,        request("%c %s\n", {kAddr}),    kText,     runRemote},
+    {"getCpuid",       'c',  kCommand,   kCpuNumber,   request("%c %s", {kCpuNumber}), kVpdBlock, runRemote},
     {"getTemp",        'C',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"getdns",         'd',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"setip",          'E',  kCommand,   kNone,
-     {"%c %s%s %s %s", {kInterfaceName, kAddr, kMask, kGateway}},               kText,     runRemote},
+     request("%c %s%s %s %s", {kInterfaceName, kAddr, kMask, kGateway}),         kText,     runRemote},
     {"getip",          'e',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"forcedShutdown", 'f',  kCommand,   kNone,        kLetter,                 kNotRead,  runRemote},
     {"gateway",        'g',  kParameter, kGateway},
@@ -63,7 +89,7 @@ inline constexpr OptionRow kOptionTable[] = {
     {"getHost",        'H',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"interface",      'i',  kParameter, kInterface},
     {"hostIp",         'I',  kParameter, kHostIp},
-    {"setRuvo",        'J',  kCommand,   kNone,        {"%c p=%s s=%s", {kAddr, kGateway}},
+    {"setRuvo",        'J',  kCommand,   kNone,        request("%c p=%s s=%s", {kAddr, kGateway}),
                                                                                 kNotRead,  runSetRuvo,
      {kAddr, kGateway}},
     {"getRuvo",        'j',  kCommand,   kNone,        {},                      kNotRead,  runGetRuvo},
@@ -71,7 +97,7 @@ inline constexpr OptionRow kOptionTable[] = {
     {"getversion",     'L',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"mask",           'm',  kParameter, kMask},
     {"filename",       'n',  kParameter, kFilename},
-    {"setZarnPort",    'o',  kCommand,   kNewPort,     {"%c %s", {kNewPort}},   kText,     runSetZarnPort,
+    {"setZarnPort",    'o',  kCommand,   kNewPort,     request("%c %s", {kNewPort}),   kText,     runSetZarnPort,
      {kNewPort, kHostIp, kGateway}},
     {"getZarnPort",    'O',  kCommand,   kNone,        {},                      kNotRead,  runGetZarnPort},
     {"mcpoll",         'p',  kCommand,   kLevel,       kLevelLine,              kText,     runRemote},

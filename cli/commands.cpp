@@ -1,8 +1,11 @@
 #include "cli/commands.h"
 
-#include <cstring>
+#include <cstdint>
+#include <optional>
 
 #include "agent/exchange.h"
+#include "base/number.h"
+#include "base/output.h"
 #include "base/result.h"
 #include "cli/command_table.h"
 #include "cli/request.h"
@@ -16,34 +19,32 @@
 namespace {
 
 AgentEndpoint platformAgent(const InvocationState& state) {
-  return {state.hostIp.data(), state.portText.data(), state.waitSeconds};
+  return {state.hostIp.data(), state.agentPort, state.waitSeconds};
 }
 
-int exchange(const OptionRow& command, const InvocationState& state, ChunkListener listener) {
+ReplyHandling replyHandling(const OptionRow& command, const InvocationState& state) {
+  return {command.reply, state.waitSeconds, state.filename.data()};
+}
+
+int exchange(const OptionRow& command, const InvocationState& state, const ReplyHandling& reply) {
   RequestBuffer buffer{};
-  const std::string_view request = formatRequest(command, state, buffer);
-  return exchangeWithAgent(platformAgent(state), request,
-                           {command.reply, state.waitSeconds, state.filename.data(), listener});
-}
-
-// The agent confirms a new port within one chunk, before any NUL byte in it.
-// The platform text is the address the command went to; the SP text is the
-// link address unless -g named another.
-void saveConfirmedPort(const char* chunk, const void* context) {
-  const auto& state = *static_cast<const InvocationState*>(context);
-  if (std::strstr(chunk, "<cmdRetVal>0</cmdRetVal>") != nullptr) {
-    saveLinkSettings(lockSaves(), state.hostIp.data(), state.gateway.data(), state.newPort.data());
-  }
+  return exchangeWithAgent(platformAgent(state), formatRequest(command, state, buffer), reply);
 }
 
 }  // namespace
 
 int runRemote(const OptionRow& option, const InvocationState& state) {
-  return exchange(option, state, {});
+  return exchange(option, state, replyHandling(option, state));
 }
 
+// The new port is saved with the address the command went to and the link
+// address of the SP, unless -g named another.
 int runSetZarnPort(const OptionRow& option, const InvocationState& state) {
-  return exchange(option, state, {saveConfirmedPort, &state});
+  ReplyHandling reply = replyHandling(option, state);
+  reply.onPortConfirmed = saveConfirmedPort;
+  reply.portChange = {state.hostIp.data(), state.gateway.data(),
+                      scanInt(state.newPort.data()).value_or(0)};
+  return exchange(option, state, reply);
 }
 
 int runSetRuvo(const OptionRow& option, const InvocationState& state) {
@@ -56,8 +57,14 @@ int runGetRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   return showRuvoAddresses();
 }
 
+// The stored port, modulo 65536, with no newline.
 int runGetZarnPort(const OptionRow& /*option*/, const InvocationState& /*state*/) {
-  return getZarnPort();
+  const std::optional<LinkSettings> settings = readLinkSettings();
+  if (!settings) {
+    return kResultProtocol;
+  }
+  printOut("%d", static_cast<int>(static_cast<std::uint16_t>(settings->agentPort)));
+  return kResultOk;
 }
 
 int runConfigRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/) {

@@ -7,13 +7,13 @@
 
 int runZarn(int argc, char** argv) {
   keepStandardStreamsOpen();
-  InvocationState state = makeInvocationState(loadStartupSettings());
-  const ParseOutcome parsed = parseCommandLine(argc, argv, state);
+  const ParseOutcome parsed =
+      parseCommandLine(argc, argv, makeInvocationState(loadStartupSettings()));
   if (parsed.run == nullptr) {
     return parsed.result;
   }
-  if (const int refused = refuseUnsafeTexts(*parsed.run, state); refused < 0) {
+  if (const int refused = refuseUnsafeTexts(*parsed.run, parsed.state); refused < 0) {
     return refused;
   }
-  return parsed.run->handler(*parsed.run, state);
+  return parsed.run->handler(*parsed.run, parsed.state);
 }

@@ -9,7 +9,7 @@ InvocationState makeInvocationState(const LinkSettings& settings) {
   setAddressText(state.gateway, addressFromNumber(settings.spAddress));
   setAddressText(state.hostIp, addressFromNumber(settings.platformAddress));
   setText(state.filename, "cpuid.vpd");
-  formatText(state.portText, "%d", settings.agentPort);
+  state.agentPort = settings.agentPort;
   return state;
 }
 

@@ -5,7 +5,6 @@
 
 // One run's parsed command line, lent by the front end to the command handlers.
 struct InvocationState {
-  char command = ' ';
   int commandCount = 0;
   int cpuNumber = 0;
   int waitSeconds = 20;
@@ -18,7 +17,7 @@ struct InvocationState {
   TextSlot hostIp{};
   TextSlot filename{};
   TextSlot newPort{};
-  TextSlot portText{};
+  int agentPort = 0;
 };
 
 // A field of the state, as the option table names it: where an option's

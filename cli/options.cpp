@@ -54,8 +54,6 @@ constexpr auto kLongOptions = [] {
   return table;
 }();
 
-constexpr ParseOutcome finish(int result) { return {nullptr, result}; }
-
 // The row of what the parser reported, or nullptr for a result it should not give.
 const OptionRow* reportedOption(int option, int index) {
   if (option == 0) {
@@ -82,10 +80,12 @@ bool storeArgument(const OptionRow& row, InvocationState& state, const char* arg
   }
 }
 
-ParseOutcome checkCommandCount(int argc, char** argv, const InvocationState& state) {
-  if (state.commandCount != 1) {
+// True when exactly one command and no stray argument was given; otherwise
+// the message tells what is wrong.
+bool checkCommandLine(int argc, char** argv, int commandCount) {
+  if (commandCount != 1) {
     writeOut("<error> wrong number of commands given</error>\n");
-    return finish(kResultInvalid);
+    return false;
   }
   if (optind < argc) {
     writeOut("<error>non-option ARGV-elements: ");
@@ -94,35 +94,38 @@ ParseOutcome checkCommandCount(int argc, char** argv, const InvocationState& sta
       writeOut(" ");
     }
     writeOut("</error>\n");
-    return finish(kResultInvalid);
+    return false;
   }
-  return {findOption(state.command), kResultOk};
+  return true;
 }
 
 }  // namespace
 
-ParseOutcome parseCommandLine(int argc, char** argv, InvocationState& state) {
+ParseOutcome parseCommandLine(int argc, char** argv, InvocationState state) {
+  const OptionRow* command = nullptr;
   for (;;) {
     int index = -1;
     const int option = getopt_long(argc, argv, kShortOptions.data(), kLongOptions.data(), &index);
     if (option == -1) {
-      return checkCommandCount(argc, argv, state);
+      return checkCommandLine(argc, argv, state.commandCount)
+                 ? ParseOutcome{command, kResultOk, state}
+                 : ParseOutcome{nullptr, kResultInvalid, state};
     }
     // '?' is also how the parser reports an unknown option or a missing argument.
     const OptionRow* row = reportedOption(option, index);
     if (row == nullptr) {
       printUsage();
-      return finish(kResultInvalid);
+      return {nullptr, kResultInvalid, state};
     }
     if (row->kind == OptionKind::kImmediate) {
-      return {row, kResultOk};
+      return {row, kResultOk, state};
     }
     if (row->kind == OptionKind::kCommand) {
-      state.command = row->letter;
+      command = row;
       ++state.commandCount;
     }
     if (!storeArgument(*row, state, optarg)) {
-      return finish(kResultInvalid);
+      return {nullptr, kResultInvalid, state};
     }
   }
 }

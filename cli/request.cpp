@@ -1,11 +1,23 @@
 #include "cli/request.h"
 
 #include <algorithm>
-#include <array>
 
 #include "cli/command_table.h"
 
 namespace {
+
+// A request being written into its buffer, cut at 255 characters.
+struct RequestText {
+  RequestBuffer& buffer;
+  std::size_t length;
+};
+
+void append(RequestText& text, std::string_view piece) {
+  const std::size_t taken = std::min(text.buffer.size() - 1 - text.length, piece.size());
+  std::copy_n(piece.begin(), taken, text.buffer.begin() + static_cast<std::ptrdiff_t>(text.length));
+  text.length += taken;
+  text.buffer[text.length] = '\0';
+}
 
 // The text a request shows for `field`; numbers and the interface name are
 // formatted into `scratch`.
@@ -27,13 +39,20 @@ const char* fieldText(const InvocationState& state, Field field, TextSlot& scrat
 
 std::string_view formatRequest(const OptionRow& command, const InvocationState& state,
                                RequestBuffer& buffer) {
-  const RequestFields& fields = command.request.fields;
-  std::array<TextSlot, std::tuple_size_v<RequestFields>> scratch{};
-  std::array<const char*, std::tuple_size_v<RequestFields>> texts{};
-  std::transform(fields.begin(), fields.end(), scratch.begin(), texts.begin(),
-                 [&](Field field, TextSlot& slot) { return fieldText(state, field, slot); });
-  // The format comes from the option table; conversions it lacks take nothing.
-  const FormattedText text = formatText(buffer, command.request.format, command.letter, texts[0],
-                                        texts[1], texts[2], texts[3]);
+  RequestText text{buffer, 0};
+  buffer[0] = '\0';
+  // The table's check has made every conversion "%c" first, then "%s" for
+  // each field in turn.
+  const Field* field = command.request.fields.data();
+  for (const char* at = command.request.format; *at != '\0'; ++at) {
+    if (*at != '%') {
+      append(text, std::string_view(at, 1));
+    } else if (*++at == 'c') {
+      append(text, std::string_view(&command.letter, 1));
+    } else {
+      TextSlot scratch{};
+      append(text, fieldText(state, *field++, scratch));
+    }
+  }
   return {buffer.data(), text.length};
 }

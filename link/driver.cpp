@@ -22,16 +22,16 @@ constexpr unsigned long SET_PLAT_IP_IOCTL = _IOR('J', 31, std::uint32_t);
 constexpr unsigned long GET_PLAT_IP_IOCTL = _IOR('J', 32, std::uint32_t);
 constexpr unsigned long SET_SP_IP_IOCTL = _IOR('J', 41, std::uint32_t);
 
-constexpr char kCannotOpen[] = "RUVO_CONFIG: unable to open driver %s\n";
+constexpr char kCannotOpen[] = "RUVO_CONFIG: unable to open driver";
 // "top" is part of the diagnostic that callers match.
-constexpr char kQueryCannotOpen[] = "ZARN: failed top open the driver %s\n";
+constexpr char kQueryCannotOpen[] = "ZARN: failed top open the driver";
 
-// The node, or no descriptor with `complaint` (a format naming the node) on
+// The node, or no descriptor with `complaint` and the node's path on
 // standard error.
 UniqueFd openDriver(const char* complaint) {
   UniqueFd driver(::open(kDriverPath, O_RDWR | O_CLOEXEC));
   if (!driver.valid()) {
-    printErr(complaint, kDriverPath);
+    printErr("%s %s\n", complaint, kDriverPath);
   }
   return driver;
 }
@@ -61,33 +61,32 @@ int setPlatformAddress(const char* addressText) {
 }
 
 int configRuvo() {
-  LinkSettings settings{};
-  if (const int result = readLinkSettings(settings); result != kResultOk) {
-    return result;
+  const std::optional<LinkSettings> settings = readLinkSettings();
+  if (!settings) {
+    return kResultProtocol;
   }
   const UniqueFd driver = openDriver(kCannotOpen);
   if (!driver.valid()) {
     return kResultNoEntry;
   }
   const int platform = setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL",
-                                  addressFromNumber(settings.platformAddress));
+                                  addressFromNumber(settings->platformAddress));
   if (platform < 0) {
     return platform;
   }
-  const int sp =
-      setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL", addressFromNumber(settings.spAddress));
+  const int sp = setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL",
+                            addressFromNumber(settings->spAddress));
   return std::min(sp, kResultOk);
 }
 
-int queryPlatformAddress(std::optional<in_addr>& address) {
+PlatformQuery queryPlatformAddress() {
   const UniqueFd driver = openDriver(kQueryCannotOpen);
   if (!driver.valid()) {
-    return kResultNoEntry;
+    return {false, std::nullopt};
   }
   in_addr answer{};
-  address.reset();
-  if (::ioctl(driver.get(), GET_PLAT_IP_IOCTL, &answer.s_addr) >= 0) {
-    address = answer;
+  if (::ioctl(driver.get(), GET_PLAT_IP_IOCTL, &answer.s_addr) < 0) {
+    return {true, std::nullopt};
   }
-  return kResultOk;
+  return {true, answer};
 }

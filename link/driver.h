@@ -15,6 +15,10 @@ int setPlatformAddress(const char* addressText);
 // driver; a malformed file touches no driver.
 int configRuvo();
 
-// The platform end's address as the driver knows it. kResultNoEntry when the
-// node cannot be opened; empty `address` when the driver does not answer.
-int queryPlatformAddress(std::optional<in_addr>& address);
+// What the driver says of the platform end's address.
+struct PlatformQuery {
+  bool reached;                    // false: the node could not be opened, as reported
+  std::optional<in_addr> address;  // none when the driver does not answer
+};
+
+PlatformQuery queryPlatformAddress();

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "base/file_replace.h"
@@ -81,15 +82,16 @@ bool copyKeptLines(int table, int out) {
   }
 }
 
-// The old table, or no descriptor for a table that does not exist yet; false
+// The old table, or no descriptor for a table that does not exist yet; none
 // for anything that is not a plain file.
-bool openOldTable(const char* path, UniqueFd& table) {
-  table = UniqueFd(::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-  if (!table.valid()) {
-    return errno == ENOENT;
-  }
+std::optional<UniqueFd> openOldTable(const char* path) {
+  UniqueFd table(::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat status {};
-  return ::fstat(table.get(), &status) == 0 && S_ISREG(status.st_mode);
+  if (table.valid() ? ::fstat(table.get(), &status) != 0 || !S_ISREG(status.st_mode)
+                    : errno != ENOENT) {
+    return std::nullopt;
+  }
+  return table;
 }
 
 }  // namespace
@@ -97,11 +99,11 @@ bool openOldTable(const char* path, UniqueFd& table) {
 bool prepareHostEntry(FileReplacement& replacement, const char* hostsPath, const char* journal,
                       const char* addressText) {
   return prepareReplacement(replacement, hostsPath, journal, [&](int out) {
-    UniqueFd old;
-    if (!openOldTable(replacement.target.data(), old)) {
+    const std::optional<UniqueFd> old = openOldTable(replacement.target.data());
+    if (!old) {
       return false;
     }
-    const bool kept = !old.valid() || copyKeptLines(old.get(), out);
+    const bool kept = !old->valid() || copyKeptLines(old->get(), out);
     return kept && printTo(out, "%s  %s\n", addressText, kPlatformHostAlias);
   });
 }

@@ -57,16 +57,17 @@ int listLinkInterfaceAddresses() {
 }  // namespace
 
 int showRuvoAddresses() {
-  std::optional<in_addr> platform;
-  if (const int result = queryPlatformAddress(platform); result != kResultOk) {
-    return result;
+  const PlatformQuery query = queryPlatformAddress();
+  if (!query.reached) {
+    return kResultNoEntry;
   }
+  std::optional<in_addr> platform = query.address;
   if (!platform) {
-    LinkSettings settings{};
-    if (const int result = readLinkSettings(settings); result != kResultOk) {
-      return result;
+    const std::optional<LinkSettings> settings = readLinkSettings();
+    if (!settings) {
+      return kResultProtocol;
     }
-    platform = addressFromNumber(settings.platformAddress);
+    platform = addressFromNumber(settings->platformAddress);
   }
   printOut("%-25s", inet_ntoa(*platform));
   return listLinkInterfaceAddresses();

@@ -12,8 +12,8 @@ namespace {
 // The agent sends no reply to a re-addressing request, and a request that
 // does not arrive is not reported: the SP end goes on regardless.
 void tellPlatform(const ReAddressing& move) {
-  UniqueFd connection;
-  if (connectAgent(move.platform, connection) == kResultOk) {
+  const UniqueFd connection = connectAgent(move.platform);
+  if (connection.valid()) {
     sendRequest(connection, move.request);
   }
 }
@@ -24,7 +24,7 @@ void tellPlatform(const ReAddressing& move) {
 // on one's addresses and the files on the other's. The guard timer is armed
 // first, to bound the wait for the lock as well; the connection keeps it.
 int reAddressLink(const ReAddressing& move) {
-  const bool timerArmed = armGuardTimer(move.platform.waitSeconds) == kResultOk;
+  const bool timerArmed = armGuardTimer(move.platform.waitSeconds);
   const SaveLock lock = lockSaves();
   if (const int result = setPlatformAddress(move.platform.host); result < 0) {
     return result;

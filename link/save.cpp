@@ -13,6 +13,7 @@
 #include "base/shell.h"
 #include "link/hosts_table.h"
 #include "link/settings.h"
+#include "link/settings_text.h"
 
 namespace {
 
@@ -33,17 +34,26 @@ bool prepareSettingsFile(FileReplacement& replacement, std::string_view content)
   });
 }
 
-enum class Committed { kNothing, kSettingsOnly, kBoth };
+void reportSettingsUnsaved() {
+  printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
+}
 
 // The guard timer and the ending signals wait from the settings' commit to
 // the hosts table's, so that a timeout leaves both files old or both new.
-Committed commitTogether(FileReplacement& settings, FileReplacement& hosts, bool hostsPrepared) {
+// True when both were committed; otherwise what was not is reported.
+bool commitTogether(FileReplacement& settings, FileReplacement& hosts, bool hostsPrepared) {
   const HeldSignals untilBothCommitted;
   if (!commitReplacement(settings)) {
     abandonReplacement(hosts);
-    return Committed::kNothing;
+    reportSettingsUnsaved();
+    return false;
   }
-  return hostsPrepared && commitReplacement(hosts) ? Committed::kBoth : Committed::kSettingsOnly;
+  if (!hostsPrepared || !commitReplacement(hosts)) {
+    // The closing tag's misspelling is part of the output callers match.
+    writeOut("<error>Unable to save host information</error?\n");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -57,27 +67,22 @@ SaveLock lockSaves() {
 }
 
 void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText,
-                      const char* portText) {
+                      int port) {
   ::umask(kFileCreationMask);
   SettingsText content{};
   FileReplacement settings;
   FileReplacement hosts;
-  const bool settingsPrepared =
-      lock.directory.valid() &&
-      prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, portText));
-  const bool hostsPrepared =
-      settingsPrepared && prepareHostEntry(hosts, kHostsPath, kHostsJournal, platformText);
-  switch (settingsPrepared ? commitTogether(settings, hosts, hostsPrepared) : Committed::kNothing) {
-    case Committed::kNothing:
-      printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
-      return;
-    case Committed::kSettingsOnly:
-      // The closing tag's misspelling is part of the output callers match.
-      writeOut("<error>Unable to save host information</error?\n");
-      return;
-    case Committed::kBoth: break;
+  if (!lock.directory.valid() ||
+      !prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, port))) {
+    reportSettingsUnsaved();
+    return;
   }
-  if (!runShellLine(kScriptsLine)) {
+  const bool hostsPrepared = prepareHostEntry(hosts, kHostsPath, kHostsJournal, platformText);
+  if (commitTogether(settings, hosts, hostsPrepared) && !runShellLine(kScriptsLine)) {
     writeOut("<error>spIpConfig.sh script failed</error>\n");
   }
+}
+
+void saveConfirmedPort(const PortChange& change) {
+  saveLinkSettings(lockSaves(), change.platform, change.sp, change.port);
 }

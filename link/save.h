@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/relay.h"
 #include "base/unique_fd.h"
 
 // One save at a time: whoever changes the link's settings holds this lock,
@@ -15,5 +16,8 @@ SaveLock lockSaves();
 // (owned by root) and the platform's line in the hosts table together, then
 // runs the SP's two network scripts. Problems are reported on standard
 // output, not returned.
-void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText,
-                      const char* portText);
+void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText, int port);
+
+// Saves the port change that the agent confirmed, with the platform and SP
+// addresses it names, once the save lock is had.
+void saveConfirmedPort(const PortChange& change);

@@ -24,7 +24,8 @@ int settingsFile = -1;
 char settingsPath[64];
 
 // What a scan of the fields that the C library converts yields.
-SettingsFile expectedRead(const std::string& text, LinkSettings& settings) {
+SettingsRead expectedRead(const std::string& text) {
+  SettingsRead read{kUntouched, true};
   unsigned long long sp = 0;
   unsigned long long platform = 0;
   long long port = 0;
@@ -32,19 +33,20 @@ SettingsFile expectedRead(const std::string& text, LinkSettings& settings) {
       std::sscanf(text.c_str(), "%*s %*s %llx %*s %*s %llx %*s %lld", &sp, &platform, &port);
   constexpr auto kAddressMax = std::numeric_limits<std::uint32_t>::max();
   if (converted < 1 || sp > kAddressMax) {
-    return SettingsFile::kMalformed;
+    return read;
   }
-  settings.spAddress = static_cast<std::uint32_t>(sp);
+  read.settings.spAddress = static_cast<std::uint32_t>(sp);
   if (converted < 2 || platform > kAddressMax) {
-    return SettingsFile::kMalformed;
+    return read;
   }
-  settings.platformAddress = static_cast<std::uint32_t>(platform);
+  read.settings.platformAddress = static_cast<std::uint32_t>(platform);
   if (converted < 3 || port < std::numeric_limits<int>::min() ||
       port > std::numeric_limits<int>::max()) {
-    return SettingsFile::kMalformed;
+    return read;
   }
-  settings.agentPort = static_cast<int>(port);
-  return SettingsFile::kRead;
+  read.settings.agentPort = static_cast<int>(port);
+  read.malformed = false;
+  return read;
 }
 
 }  // namespace
@@ -61,14 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ::pwrite(settingsFile, data, size, 0) != static_cast<ssize_t>(size)) {
     __builtin_trap();
   }
-  LinkSettings read = kUntouched;
-  const SettingsFile outcome = readSettingsFile(settingsPath, read);
+  const SettingsRead read = readSettingsFile(settingsPath, kUntouched);
 
   std::string text(reinterpret_cast<const char*>(data), size);
   std::replace(text.begin(), text.end(), '\0', '\x01');
-  LinkSettings expected = kUntouched;
-  if (outcome != expectedRead(text, expected) || read.spAddress != expected.spAddress ||
-      read.platformAddress != expected.platformAddress || read.agentPort != expected.agentPort) {
+  const SettingsRead expected = expectedRead(text);
+  if (read.malformed != expected.malformed ||
+      read.settings.spAddress != expected.settings.spAddress ||
+      read.settings.platformAddress != expected.settings.platformAddress ||
+      read.settings.agentPort != expected.settings.agentPort) {
     __builtin_trap();
   }
   return 0;
