@@ -16,7 +16,7 @@ namespace {
 // included.
 constexpr std::size_t kMessageCapacity = BUFSIZ;
 
-bool vprintTo(int fd, const char* format, va_list args) {
+__attribute__((format(printf, 2, 0))) bool vprintTo(int fd, const char* format, va_list args) {
   std::array<char, kMessageCapacity> message{};
   const int wanted = std::vsnprintf(message.data(), message.size(), format, args);
   if (wanted < 0) {
