@@ -24,7 +24,7 @@ struct RequestFormat {
 // One option of the command line, and everything the program knows of it.
 struct OptionRow {
   const char* longName;
-  char letter;  // the short option; '\0' for the long-only one
+  char letter;  // the short option; '\0' for a long-only one
   OptionKind kind;
   Field argument;  // where the argument goes; kNone: it takes none
   RequestFormat request{};
@@ -42,8 +42,8 @@ using enum ReplyKind;
 constexpr RequestFormat kLetter{"%c"};
 constexpr RequestFormat kLevelLine{"%c %s\n", {kLevel}};
 
-// The long options are registered in this order. configRuvo must stay
-// first: the option parser reports it as the value 0 with index 0.
+// The long options are registered in this order; the option parser reports a
+// long-only one as the value 0 with its index.
 // clang-format off
 inline constexpr OptionRow kOptionTable[] = {
     {"configRuvo",     '\0', kImmediate, kNone,        {},                      kNotRead,  runConfigRuvo},
@@ -81,6 +81,7 @@ inline constexpr OptionRow kOptionTable[] = {
     {"getfeatures",    'v',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"wait",           'w',  kParameter, kWaitSeconds},
     {"help",           '?',  kImmediate, kNone,        {},                      kNotRead,  runHelp},
+    {"version",        '\0', kImmediate, kNone,        {},                      kNotRead,  runVersion},
 };
 // clang-format on
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "agent/exchange.h"
+#include "base/output.h"
 #include "base/result.h"
 #include "cli/command_table.h"
 #include "cli/request.h"
@@ -66,5 +67,10 @@ int runConfigRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/)
 
 int runHelp(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   printUsage();
+  return kResultOk;
+}
+
+int runVersion(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+  printOut("zarn %s\n", ZARN_VERSION);
   return kResultOk;
 }
