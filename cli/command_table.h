@@ -51,7 +51,7 @@ consteval RequestFormat request(const char* format, RequestFields fields = {}) {
 // One option of the command line, and everything the program knows of it.
 struct OptionRow {
   const char* longName;
-  char letter;  // the short option; '\0' for the long-only one
+  char letter;  // the short option; '\0' for a long-only one
   OptionKind kind;
   Field argument;  // where the argument goes; kNone: it takes none
   RequestFormat request{};
@@ -69,7 +69,8 @@ using enum ReplyKind;
 constexpr RequestFormat kLetter = request("%c");
 constexpr RequestFormat kLevelLine = request("%c %s\n", {kLevel});
 
-// The long options are registered in this order.
+// The long options are registered in this order; the option parser reports a
+// long-only one as the value 0 with its index.
 // clang-format off
 inline constexpr OptionRow kOptionTable[] = {
     {"configRuvo",     '\0', kImmediate, kNone,        {},                      kNotRead,  runConfigRuvo},
@@ -107,6 +108,7 @@ inline constexpr OptionRow kOptionTable[] = {
     {"getfeatures",    'v',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"wait",           'w',  kParameter, kWaitSeconds},
     {"help",           '?',  kImmediate, kNone,        {},                      kNotRead,  runHelp},
+    {"version",        '\0', kImmediate, kNone,        {},                      kNotRead,  runVersion},
 };
 // clang-format on
 

@@ -75,3 +75,8 @@ int runHelp(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   printUsage();
   return kResultOk;
 }
+
+int runVersion(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+  printOut("zarn %s\n", ZARN_VERSION);
+  return kResultOk;
+}

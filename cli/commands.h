@@ -16,3 +16,5 @@ int runGetRuvo(const OptionRow& option, const InvocationState& state);
 int runGetZarnPort(const OptionRow& option, const InvocationState& state);
 int runConfigRuvo(const OptionRow& option, const InvocationState& state);
 int runHelp(const OptionRow& option, const InvocationState& state);
+// Prints "zarn VERSION" and a newline on standard output.
+int runVersion(const OptionRow& option, const InvocationState& state);

@@ -42,7 +42,7 @@ constexpr auto kShortOptions = [] {
   return text;
 }();
 
-// The parser's long-option table, ended by an all-zero entry; the long-only
+// The parser's long-option table, ended by an all-zero entry; a long-only
 // option reports the value 0.
 constexpr auto kLongOptions = [] {
   std::array<option, kOptionCount + 1> table{};

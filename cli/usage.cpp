@@ -4,8 +4,8 @@
 
 #include "base/output.h"
 
-// The option that sets waitSeconds and the immediate configRuvo option are
-// deliberately not listed.
+// The option that sets waitSeconds and the long-only options (configRuvo,
+// version) are deliberately not listed: the text stays as callers know it.
 const std::string_view kUsageText =
     "Usage: zarn -<command> -[parameters]\n"
     "  where command is:\n"

@@ -8,7 +8,7 @@ _zarn_commands=(
     -s --shutdown -T --getTime -v --getfeatures
 )
 # These act at once, so they make sense only before a command.
-_zarn_immediate=(--configRuvo '-?' --help)
+_zarn_immediate=(--configRuvo '-?' --help --version)
 _zarn_parameters=(
     -a --addr -g --gateway -i --interface -I --hostIp -l --level -m --mask
     -n --filename -t --metric -w --wait

@@ -1,4 +1,7 @@
-"""Command line: usage, the one-command rule, option forms, text slots, settings, -O."""
+"""Command line: usage, the one-command rule, option forms, text slots, settings, -O, --version."""
+import os
+import re
+
 import harness
 from harness import (BAD_CPU, MALFORMED, PLATFORM, STARTUP_BAD, STRICT_BAD, WRONG_COUNT,
                      settings_text)
@@ -47,6 +50,8 @@ examples:
 
 """
 LONG = "".join(chr(ord("a") + i % 26) for i in range(300))
+with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as _f:
+    VERSION = re.search(r"project\(zarn VERSION (\S+)", _f.read())[1]
 
 
 class CommandLineTest(harness.SandboxTest):
@@ -66,6 +71,12 @@ class CommandLineTest(harness.SandboxTest):
                 r = self.zarn(*args)
                 err = b"%s: %s\n" % (harness.ZARN.encode(), complaint) if complaint else b""
                 self.assertEqual((r.out, r.err, r.status), (b"", err + USAGE, 0))
+
+    def test_version_acts_where_it_stands(self):
+        for args in (["--version"], ["--vers"], ["-T", "--version", "-Z"], ["stray", "--v"]):
+            with self.subTest(args=args):
+                r = self.zarn(*args)
+                self.assertEqual((r.out, r.err, r.status), (f"zarn {VERSION}\n".encode(), b"", 0))
 
     def test_refusals_with_status_234(self):
         stray = b"<error>non-option ARGV-elements: %s</error>\n"

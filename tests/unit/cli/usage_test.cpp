@@ -33,7 +33,7 @@ std::string usageLine(const OptionRow& row) {
 
 // The usage text is fixed bytes; it must still name every command and
 // parameter of the table, and nothing else. The wait parameter and the
-// long-only option are left out of it on purpose.
+// long-only options are left out of it on purpose.
 TEST(Usage, NamesExactlyTheTablesOptions) {
   Listing commands;
   Listing parameters;
