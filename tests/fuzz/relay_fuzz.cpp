@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "agent/relay.h"
 #include "base/unique_fd.h"
@@ -18,15 +17,9 @@ namespace {
 
 constexpr int kMaxChunks = 64;
 
-int chunksSeen = 0;
+int confirmations = 0;
 
-// The listener sees each chunk as text, NUL-terminated within the buffer.
-void countChunk(const char* chunk, const void* /*context*/) {
-  if (std::strlen(chunk) > 255) {
-    __builtin_trap();
-  }
-  ++chunksSeen;
-}
+void countConfirmation(const PortChange& /*change*/) { ++confirmations; }
 
 }  // namespace
 
@@ -54,10 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   agent.reset();
 
   const auto kind = static_cast<ReplyKind>(data[0] % 3);
-  chunksSeen = 0;
-  relayReply(connection, {kind, 0, "-", {countChunk, nullptr}});
-  // Each chunk is offered once, and so is the closing read of a reply without ETX.
-  if (chunksSeen > chunks + 1 || (kind != ReplyKind::kText && chunksSeen != 0)) {
+  confirmations = 0;
+  ReplyHandling handling{kind, 0, "-"};
+  handling.onPortConfirmed = countConfirmation;
+  relayReply(connection, handling);
+  // A chunk confirms the port at most once; only a text reply is looked at.
+  if (confirmations > chunks || (kind != ReplyKind::kText && confirmations != 0)) {
     __builtin_trap();
   }
   return 0;
