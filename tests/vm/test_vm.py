@@ -220,23 +220,26 @@ class Cut:
         self.new = [new_settings, new_hosts]
 
 
-class PowerCutTest(VmTest):
+class PowerCuts:
     """Each cut must leave the volumes mountable and each file old or new; on
     the in-place path the hosts table must be new once the next save has run.
     The next save must succeed whatever the cut left."""
-    CUTS = {
-        f"{name} {mode}": Cut(mode, args, new, hosts, out)
-        for mode in ("rename", "in-place")
-        for name, args, new, hosts, out in [
-            ("-o", ["-o", "7000"], settings_text(port=7000), hosts_after(PLATFORM), CONFIRM),
-            ("-J", ["-J", "-a", NEW, "-g", SP], settings_text(platform=NEW), hosts_after(NEW), DONE)]}
+    MODE = None  # how the save replaces the hosts table: rename or in-place
+
+    @classmethod
+    def cuts(cls):
+        return {f"{name} {cls.MODE}": Cut(cls.MODE, args, new, hosts, out)
+                for name, args, new, hosts, out in [
+                    ("-o", ["-o", "7000"], settings_text(port=7000), hosts_after(PLATFORM), CONFIRM),
+                    ("-J", ["-J", "-a", NEW, "-g", SP], settings_text(platform=NEW), hosts_after(NEW),
+                     DONE)]}
 
     @classmethod
     def add_steps(cls, plan):
         for port in (6789, 7000):  # the old port and the one -o saves
             plan.agent("--listen", "0.0.0.0", "--port", port, "--keep-port")
         cls.steps = {}
-        for name, cut in cls.CUTS.items():
+        for name, cut in cls.cuts().items():
             plan.write(SETTINGS, cut.old[0])
             plan.write("/etc/hosts", cut.old[1])
             cls.steps[name] = plan.cut(cut.mode, "zarn", *cut.args, "-w", "5")
@@ -244,16 +247,14 @@ class PowerCutTest(VmTest):
 
     @classmethod
     def figures(cls, name):
-        """Per file: how many cuts left it old, new or other; then the same after the next save."""
+        """The points tried and, for each, what the cut left and what the next save left."""
         step = cls.steps[name]
         after_cut, after_next = ([dict(field.split("=") for field in line.split()[1:])
                                   for line in cls.facts.values(step, key)] for key in ("cut", "next"))
         return len(after_cut), after_cut, after_next
 
-    def check_cuts(self, mode):
-        for name, cut in self.CUTS.items():
-            if cut.mode != mode:
-                continue
+    def test_every_cut_leaves_each_file_old_or_new_and_the_next_save_succeeds(self):
+        for name, cut in self.cuts().items():
             step = self.steps[name]
             with self.subTest(cut=name):
                 self.assertEqual(self.facts.values(step, "error"), [])
@@ -268,36 +269,40 @@ class PowerCutTest(VmTest):
                 self.assertGreater(points, 20)
                 self.assertEqual({c["mounted"] for c in after_cut}, {"yes"})
                 self.assertLessEqual({c["settings"] for c in after_cut}, {"old", "new"})
-                if mode == "rename":
+                if cut.mode == "rename":
                     self.assertLessEqual({c["hosts"] for c in after_cut}, {"old", "new"})
                 self.assertEqual([(n["status"], n["settings"], n["hosts"]) for n in after_next],
                                  [("0", "new", "new")] * points)
                 self.assertEqual({bytes.fromhex(v) for v in self.facts.values(step, "next-out")},
                                  {cut.out})
 
-    def test_cuts_on_the_rename_path(self):
-        self.check_cuts("rename")
 
-    def test_cuts_on_the_in_place_path(self):
-        self.check_cuts("in-place")
+class RenameCutTest(PowerCuts, VmTest):
+    MODE = "rename"
+
+
+class InPlaceCutTest(PowerCuts, VmTest):
+    MODE = "in-place"
 
 
 def print_figures():
     print("\npower cuts: points tried; after the cut, per file: old/new/other;"
           " after the next save: new/other", file=sys.stderr)
-    for name in PowerCutTest.CUTS:
-        points, after_cut, after_next = PowerCutTest.figures(name)
-        counts = []
-        for file in ("settings", "hosts"):
-            seen = [c.get(file, "unmounted") for c in after_cut]
-            then = [n[file] for n in after_next]
-            counts.append(f"{file} {seen.count('old')}/{seen.count('new')}/"
-                          f"{len(seen) - seen.count('old') - seen.count('new')}, then "
-                          f"{then.count('new')}/{len(then) - then.count('new')}")
-        print(f"  {name:12} {points:3} points; " + "; ".join(counts), file=sys.stderr)
+    for test in (RenameCutTest, InPlaceCutTest):
+        for name in test.cuts():
+            points, after_cut, after_next = test.figures(name)
+            counts = []
+            for file in ("settings", "hosts"):
+                seen = [c.get(file, "unmounted") for c in after_cut]
+                then = [n[file] for n in after_next]
+                counts.append(f"{file} {seen.count('old')}/{seen.count('new')}/"
+                              f"{len(seen) - seen.count('old') - seen.count('new')}, then "
+                              f"{then.count('new')}/{len(then) - then.count('new')}")
+            print(f"  {name:12} {points:3} points; " + "; ".join(counts), file=sys.stderr)
 
 
-BOOTS = [(RemoteTest, DriverTest, SaveTest), (PowerCutTest,)]
+# Two boots of about the same length, one per core.
+BOOTS = [(RemoteTest, DriverTest, SaveTest, RenameCutTest), (InPlaceCutTest,)]
 
 
 def setUpModule():
