@@ -17,7 +17,7 @@ build=${ZARN_BUILD:-$repo/build-ppc-static}
 cache=${SP_VM_CACHE:-/var/cache/zarn-sp-vm}
 kernel='' module='' scratch=''
 cross=(ARCH=powerpc CROSS_COMPILE=powerpc-linux-gnu-)
-packages=(linux-source-6.1 qemu-system-ppc g++-powerpc-linux-gnu cmake ninja-build make bc bison
+packages=(linux-source-6.1 xz-utils qemu-system-ppc g++-powerpc-linux-gnu cmake ninja-build make bc bison
           flex libssl-dev libelf-dev)
 
 install_packages() {
