@@ -133,7 +133,8 @@ make_initramfs() {
 
 # Two sungem NICs on a hub of their own: the SP's end and the platform's.
 # That the hub reaches no host network is the point, so qemu's warning about
-# it is left out.
+# it is left out. The machine keeps its display card, unseen: without it the
+# firmware names no output device and the kernel's entry stops at once.
 boot() {
     local plan=$1
     scratch=$(mktemp -d)
