@@ -14,6 +14,7 @@
 #define UBI_CONTROL "/dev/ubi_ctrl"
 
 static const char* const volumes[][2] = {{"pstore", "/pstore"}, {"etc", "/etc"}};
+/* Both fit the 4 MiB device beside the blocks UBI keeps for itself. */
 enum { kVolumeBytes = 1536 * 1024 };
 
 static bool ask_ubi(const char* node, unsigned long request, void* argument) {
