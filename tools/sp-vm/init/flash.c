@@ -39,22 +39,28 @@ static bool make_volume(const char* name) {
   return ask_ubi("/dev/ubi0", UBI_IOCMKVOL, &request);
 }
 
-static bool mount_volumes(void) {
+static bool mount_volumes(unsigned long etc_flags) {
   for (size_t i = 0; i < sizeof volumes / sizeof volumes[0]; i++) {
     char source[32];
     snprintf(source, sizeof source, "ubi0:%s", volumes[i][0]);
-    if (mount(source, volumes[i][1], "ubifs", 0, NULL) != 0) return false;
+    unsigned long flags = strcmp(volumes[i][1], "/etc") == 0 ? etc_flags : 0;
+    if (mount(source, volumes[i][1], "ubifs", flags, NULL) != 0) return false;
   }
   return true;
 }
 
 bool format_flash(void) {
-  return attach() && make_volume("pstore") && make_volume("etc") && mount_volumes();
+  return attach() && make_volume("pstore") && make_volume("etc") && mount_volumes(0);
 }
 
-bool mount_flash(bool table_bound) {
-  return attach() && mount_volumes() &&
-         (!table_bound || mount("/etc/hosts", "/etc/hosts", NULL, MS_BIND, NULL) == 0);
+bool mount_flash(enum table_place place) {
+  if (!attach() || !mount_volumes(place == kTableOverReadOnly ? MS_RDONLY : 0)) return false;
+  switch (place) {
+    case kTableInEtc: return true;
+    case kTableBound: return mount("/etc/hosts", "/etc/hosts", NULL, MS_BIND, NULL) == 0;
+    case kTableOverReadOnly: return mount("/pstore/hosts", "/etc/hosts", NULL, MS_BIND, NULL) == 0;
+  }
+  return false;
 }
 
 /* What is already unmounted or detached counts as done. */

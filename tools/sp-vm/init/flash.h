@@ -11,9 +11,15 @@
  * UBIFS each new volume as it mounts it. */
 bool format_flash(void);
 
-/* `table_bound`: /etc/hosts is bind-mounted over itself, so that it cannot
- * be renamed over (EBUSY) and a save must rewrite it in place. */
-bool mount_flash(bool table_bound);
+/* Where the hosts table stands, which decides how a save replaces it. */
+enum table_place {
+  kTableInEtc,       /* a file in /etc: renamed over */
+  kTableBound,       /* bind-mounted over itself: a rename gives EBUSY */
+  kTableOverReadOnly /* /etc read-only, /pstore/hosts bind-mounted over
+                        /etc/hosts: no temporary can be made beside it (EROFS) */
+};
+
+bool mount_flash(enum table_place place);
 bool unmount_flash(void);
 
 /* The raw device, every byte as the chips would hold it; read while mounted

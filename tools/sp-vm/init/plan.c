@@ -118,6 +118,12 @@ static void bind(int step, const char* path) {
   if (mount(path, path, NULL, MS_BIND, NULL) != 0) report(step, "error", "%s not bound", path);
 }
 
+static enum table_place table_place(const char* name) {
+  return strcmp(name, "in-place") == 0    ? kTableBound
+         : strcmp(name, "read-only") == 0 ? kTableOverReadOnly
+                                          : kTableInEtc;
+}
+
 static void run_step(int step, char** field) {
   const char* verb = field[0];
   if (!verb) return;
@@ -140,7 +146,7 @@ static void run_step(int step, char** field) {
   } else if (strcmp(verb, "driver-log") == 0) {
     driver_log(step);
   } else if (strcmp(verb, "cut") == 0 && field[1] && field[2]) {
-    cut_power_during(step, strcmp(field[1], "in-place") == 0, field + 2);
+    cut_power_during(step, table_place(field[1]), field + 2);
   } else {
     report(step, "error", "no such step: %s", verb);
   }

@@ -143,8 +143,8 @@ static void end_family(struct family* family) {
 }
 
 /* Puts `image` on the flash and mounts it. */
-static bool boot_from(struct content image, bool table_bound) {
-  return unmount_flash() && write_flash(image) && mount_flash(table_bound);
+static bool boot_from(struct content image, enum table_place place) {
+  return unmount_flash() && write_flash(image) && mount_flash(place);
 }
 
 /* The save run again after a cut: its status and output, and the files it left. */
@@ -160,8 +160,8 @@ static void report_next_save(int step, int cut, const struct versions* known, ch
 /* One cut after the save's `cut`th system call; false once the save ended
  * before it, or when the flash image from before the save cannot be used. */
 static bool cut_once(int step, int cut, struct content before, const struct versions* known,
-                     bool table_bound, char* const argv[]) {
-  if (!boot_from(before, table_bound)) {
+                     enum table_place place, char* const argv[]) {
+  if (!boot_from(before, place)) {
     report(step, "error", "the flash image before the save did not mount");
     return false;
   }
@@ -169,7 +169,7 @@ static bool cut_once(int step, int cut, struct content before, const struct vers
   if (family.zarn < 0 || !run_until_call(&family, cut)) return false;
   struct content image = read_flash();
   end_family(&family);
-  bool mounted = boot_from(image, table_bound);
+  bool mounted = boot_from(image, place);
   free_content(&image);
   if (mounted) {
     report(step, "cut", "%d call=%ld mounted=yes settings=%s hosts=%s", cut, family.last_call,
@@ -181,16 +181,17 @@ static bool cut_once(int step, int cut, struct content before, const struct vers
   return true;
 }
 
-void cut_power_during(int step, bool table_bound, char* const argv[]) {
-  struct versions known;
-  read_versions(known.old_version);
+void cut_power_during(int step, enum table_place place, char* const argv[]) {
   if (!unmount_flash()) {
     report(step, "error", "the flash did not unmount");
     return;
   }
   struct content before = read_flash();
+  struct versions known;
   struct run reference;
-  if (!mount_flash(table_bound) || !run_command(argv, &reference)) {
+  bool mounted = mount_flash(place);
+  read_versions(known.old_version);
+  if (!mounted || !run_command(argv, &reference)) {
     report(step, "error", "the save did not run");
     return;
   }
@@ -203,8 +204,8 @@ void cut_power_during(int step, bool table_bound, char* const argv[]) {
   }
   free_run(&reference);
   int cut = 1;
-  while (cut_once(step, cut, before, &known, table_bound, argv)) cut++;
+  while (cut_once(step, cut, before, &known, place, argv)) cut++;
   report(step, "points", "%d", cut - 1);
-  boot_from(before, false);
+  boot_from(before, kTableInEtc);
   free_content(&before);
 }

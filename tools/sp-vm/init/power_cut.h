@@ -1,6 +1,6 @@
 #pragma once
 
-#include <stdbool.h>
+#include "flash.h"
 
 /* Power cuts during a save, on real flash. From the files as they stand,
  * the save `argv` runs once to learn the new versions; then, for each N from
@@ -10,6 +10,5 @@
  * the volumes mounted again, so that UBIFS recovers as after a power loss.
  * Each cut reports whether the volumes mounted, what each file was (old,
  * new, missing or other), and how the same save, run again, ended and left
- * them. `table_bound`: the hosts table is bind-mounted, so the save rewrites
- * it in place. */
-void cut_power_during(int step, bool table_bound, char* const argv[]);
+ * them. `place`: where the hosts table stands. */
+void cut_power_during(int step, enum table_place place, char* const argv[]);
