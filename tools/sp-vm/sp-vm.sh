@@ -105,6 +105,8 @@ build_all() {
 }
 
 # The initramfs: the programs stripped, the SP's directories, and the plan.
+# Its /bin/sh is the stand-in of sh.c: Debian 12 has no PowerPC shell, and
+# zarn's scripts line needs no more than it does.
 make_initramfs() {
     local plan=$1 out=$2 stripped=$2.d
     mkdir -p "$stripped"
