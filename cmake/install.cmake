@@ -32,8 +32,8 @@ configure_file(packaging/changelog.in ${packaging_dir}/changelog @ONLY)
 # Manual pages and the changelog go in gzipped with -9n: smallest, and with no
 # time stamp, so that the same source makes the same package.
 set(gzipped)
-foreach(source IN ITEMS ${packaging_dir}/changelog ${CMAKE_CURRENT_SOURCE_DIR}/man/zarn.1
-                        ${CMAKE_CURRENT_SOURCE_DIR}/man/zarn-agent-sim.1)
+foreach(source IN ITEMS ${packaging_dir}/changelog ${CMAKE_CURRENT_SOURCE_DIR}/docs/man/zarn.1
+                        ${CMAKE_CURRENT_SOURCE_DIR}/docs/man/zarn-agent-sim.1)
   cmake_path(GET source FILENAME name)
   add_custom_command(OUTPUT ${packaging_dir}/${name}.gz
                      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${packaging_dir}/gzip/${name}
@@ -50,7 +50,7 @@ if(ZARN_INSTALL_STRIP)
 endif()
 install(TARGETS zarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zarn)
 install(FILES ${packaging_dir}/zarn.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT zarn)
-install(FILES completion/zarn.bash RENAME zarn
+install(FILES packaging/zarn.bash-completion RENAME zarn
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT zarn)
 install(FILES ${packaging_dir}/copyright ${packaging_dir}/changelog.gz
         DESTINATION ${zarn_docdir} COMPONENT zarn)

@@ -12,7 +12,7 @@ if [ $# -ne 1 ]; then
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
-directories=(base cli agent link tools/agent-sim)
+directories=(base cli agent link standins/agent-sim)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DZARN_TESTS=OFF \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

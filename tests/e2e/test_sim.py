@@ -11,7 +11,7 @@ from harness import (ABNORMAL, AGENT_SIM, CONFIRM, DONE, EMULATOR, PLATFORM, TIM
 
 REPO = os.path.join(os.path.dirname(__file__), "..", "..")
 SP_SANDBOX = os.path.join(REPO, "scripts", "sp-sandbox")
-MANUAL = os.path.join(REPO, "man", "zarn-agent-sim.1")
+MANUAL = os.path.join(REPO, "docs", "man", "zarn-agent-sim.1")
 TEMP = b"<temp>41</temp>\n"
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Every message text of the program's sources must appear in the DIAGNOSTICS section of
-man/zarn.1, a printf conversion standing for one word: a new message cannot go undocumented.
+docs/man/zarn.1, a printf conversion standing for one word: a new message cannot go undocumented.
     diagnostics_test.py SOURCE_DIR"""
 import ast
 import pathlib
@@ -29,7 +29,7 @@ for source in sorted(p for d in ("base", "agent", "link", "cli") for p in (root 
     messages.update(line for t in found for line in t.split("\n")
                     if re.search("[A-Za-z]", CONVERSION.sub("", line)))
 
-roff = (root / "man" / "zarn.1").read_text().partition("\n.SH DIAGNOSTICS\n")[2].split("\n.SH ")[0]
+roff = (root / "docs" / "man" / "zarn.1").read_text().partition("\n.SH DIAGNOSTICS\n")[2].split("\n.SH ")[0]
 section = re.sub(r"\\f[BIRP]|\\[%&c]", "", roff)
 for escape, char in (("\\-", "-"), ("\\(aq", "'"), ("\\(lq", '"'), ("\\(rq", '"'), ("\\e", "\\")):
     section = section.replace(escape, char)

@@ -1,4 +1,4 @@
-"""zarn on the virtual SP (tools/sp-vm): a booted PowerPC kernel, the ruvo
+"""zarn on the virtual SP (standins/sp-vm): a booted PowerPC kernel, the ruvo
 driver as a kernel module, /pstore and /etc on UBIFS over flash, and the
 agent simulator across the link's two NICs. The commands, then power cuts at
 every system call of the saves, run on two machines booted side by side,

@@ -83,7 +83,7 @@ TEST(OptionLists, Usage) {
 }
 
 TEST(OptionLists, Completion) {
-  const std::string completion = sourceFile("completion/zarn.bash");
+  const std::string completion = sourceFile("packaging/zarn.bash-completion");
   const auto array = [&](const std::string& name) {
     std::smatch content;
     std::regex_search(completion, content, std::regex(name + "=\\(([^)]*)\\)"));
@@ -96,7 +96,7 @@ TEST(OptionLists, Completion) {
 
 // Each ".TP" entry of a section: ".BR \-x ", " \-\-name" or ".B \-\-name".
 TEST(OptionLists, Manual) {
-  const std::string manual = sourceFile("man/zarn.1");
+  const std::string manual = sourceFile("docs/man/zarn.1");
   const std::regex entry(R"(\.TP\n\.BR? (?:\\-(\S) ", " )?\\-\\-(\w+))");
   const auto section = [&](const std::string& name) {
     const std::string text = part(manual, ".SH " + name + "\n", ".SH ");

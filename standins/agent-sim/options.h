@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/agent-sim/scenario.h"
+#include "standins/agent-sim/scenario.h"
 
 struct SimOptions {
   in_addr listen{htonl(INADDR_LOOPBACK)};

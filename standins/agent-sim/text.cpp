@@ -1,4 +1,4 @@
-#include "tools/agent-sim/text.h"
+#include "standins/agent-sim/text.h"
 
 #include <charconv>
 #include <cstdio>

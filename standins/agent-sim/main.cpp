@@ -1,8 +1,8 @@
 // zarn-agent-sim: a platform agent for tests and development. It answers
 // each request letter with a plausible reply, keeps the platform's state and
 // misbehaves on request.
-#include "tools/agent-sim/options.h"
-#include "tools/agent-sim/server.h"
+#include "standins/agent-sim/options.h"
+#include "standins/agent-sim/server.h"
 
 int main(int argc, char** argv) {
   SimOptions options;

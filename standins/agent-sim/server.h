@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/agent-sim/options.h"
+#include "standins/agent-sim/options.h"
 
 // Listens, answers every client as the scenario says and keeps the
 // platform's state, until killed or until the last of --connections closes.

@@ -1,4 +1,4 @@
-#include "tools/agent-sim/program.h"
+#include "standins/agent-sim/program.h"
 
 #include <signal.h>
 #include <spawn.h>

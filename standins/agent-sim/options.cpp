@@ -1,4 +1,4 @@
-#include "tools/agent-sim/options.h"
+#include "standins/agent-sim/options.h"
 
 #include <arpa/inet.h>
 #include <getopt.h>
@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/agent-sim/platform.h"
-#include "tools/agent-sim/text.h"
+#include "standins/agent-sim/platform.h"
+#include "standins/agent-sim/text.h"
 
 namespace {
 

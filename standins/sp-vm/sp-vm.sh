@@ -4,8 +4,8 @@
 # driver module against it, the SP image's static zarn, simulator and test
 # programs, and boots it all in qemu-system-ppc as a PowerMac G4 with a plan
 # (see init/plan.h) whose results come back on the serial console.
-#   tools/sp-vm/sp-vm.sh build        build whatever is missing or out of date
-#   tools/sp-vm/sp-vm.sh boot PLAN    build, then boot; the console on standard output
+#   standins/sp-vm/sp-vm.sh build        build whatever is missing or out of date
+#   standins/sp-vm/sp-vm.sh boot PLAN    build, then boot; the console on standard output
 # Environment: ZARN_BUILD (default build-ppc-static/), SP_VM_CACHE (default
 # /var/cache/zarn-sp-vm), SP_VM_TIMEOUT (seconds before the machine is
 # stopped, default 600).
@@ -13,6 +13,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
+module_source=$repo/standins/ruvo-driver/module
 build=${ZARN_BUILD:-$repo/build-ppc-static}
 cache=${SP_VM_CACHE:-/var/cache/zarn-sp-vm}
 kernel='' module='' scratch=''
@@ -75,7 +76,7 @@ build_module() {
     local kernel=$1 out=$2
     [ -e "$out/ruvo.ko" ] && return
     rm -rf "$out" && mkdir -p "$out"
-    cp "$here/driver/Kbuild" "$here/driver/ruvo.c" "$out/"
+    cp "$module_source/Kbuild" "$module_source/ruvo.c" "$out/"
     make -s -C "$kernel" M="$out" "${cross[@]}" KCFLAGS=-Werror modules
 }
 
@@ -97,7 +98,7 @@ build_all() {
     local tree
     tree=$(source_tree)
     kernel=$cache/kernel-$(digest "$here/kernel.config" <(echo "$tree"))
-    module=$cache/module-$(digest "$here/driver/Kbuild" "$here/driver/ruvo.c" <(echo "$kernel"))
+    module=$cache/module-$(digest "$module_source/Kbuild" "$module_source/ruvo.c" <(echo "$kernel"))
     build_kernel "$tree" "$kernel"
     build_module "$kernel" "$module"
     build_programs

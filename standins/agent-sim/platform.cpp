@@ -1,9 +1,9 @@
-#include "tools/agent-sim/platform.h"
+#include "standins/agent-sim/platform.h"
 
 #include <climits>
 #include <ctime>
 
-#include "tools/agent-sim/text.h"
+#include "standins/agent-sim/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/agent-sim/server.h"
+#include "standins/agent-sim/server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "base/unique_fd.h"
-#include "tools/agent-sim/platform.h"
-#include "tools/agent-sim/program.h"
-#include "tools/agent-sim/text.h"
+#include "standins/agent-sim/platform.h"
+#include "standins/agent-sim/program.h"
+#include "standins/agent-sim/text.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "tools/agent-sim/scenario.h"
+#include "standins/agent-sim/scenario.h"
 
 #include <fstream>
 #include <string>
 #include <utility>
 
-#include "tools/agent-sim/text.h"
+#include "standins/agent-sim/text.h"
 
 namespace {
 
