@@ -3,11 +3,12 @@
 // protocol note's requests must name exactly the table's options.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/command_table.h"
 #include "cli/usage.h"
@@ -33,15 +34,21 @@ Listing options(Wanted wanted) {
   return listed;
 }
 
-// The same options as single words: "-x" and "--name".
+// The words of `text`, split at white space.
+Listing words(const std::string& text) {
+  Listing listed;
+  std::istringstream split(text);
+  for (std::string word; split >> word;) {
+    listed.insert(word);
+  }
+  return listed;
+}
+
 template <typename Wanted>
-Listing words(Wanted wanted) {
+Listing optionWords(Wanted wanted) {
   Listing listed;
   for (const std::string& option : options(wanted)) {
-    std::istringstream split(option);
-    for (std::string word; split >> word;) {
-      listed.insert(word);
-    }
+    listed.merge(words(option));
   }
   return listed;
 }
@@ -52,58 +59,88 @@ std::string sourceFile(const std::string& name) {
   return text.str();
 }
 
-// `text` from the line holding `start` to the next line that starts with `next`.
-std::string part(const std::string& text, const std::string& start, const std::string& next) {
+// `text` from the end of `start` to the next `end`.
+std::string between(const std::string& text, const std::string& start, const std::string& end) {
   const std::size_t from = text.find(start);
-  return from == std::string::npos ? "" : text.substr(from, text.find("\n" + next, from) - from);
+  if (from == std::string::npos) {
+    return "";
+  }
+  const std::size_t begin = from + start.size();
+  return text.substr(begin, text.find(end, begin) - begin);
 }
 
-// The first submatch of every match of `pattern` in `text`, spaces squeezed.
-Listing matches(const std::string& text, const char* pattern) {
-  Listing listed;
-  const std::regex expression(pattern);
-  for (std::sregex_iterator at(text.begin(), text.end(), expression), end; at != end; ++at) {
-    listed.insert(std::regex_replace((*at)[1].str(), std::regex(" +"), " "));
+// The lines of `text` that start with `prefix`, without it; with `after`,
+// the lines that follow a line that is just `after`.
+std::vector<std::string> linesAfter(const std::string& text, const std::string& prefix,
+                                    const std::string& after = "") {
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  bool follows = after.empty();
+  for (std::string line; std::getline(lines, line);) {
+    if (follows && line.starts_with(prefix)) {
+      found.push_back(line.substr(prefix.size()));
+    }
+    follows = after.empty() || line == after;
   }
-  return listed;
+  return found;
 }
 
 // The usage text keeps its bytes; it leaves out the wait parameter and the
 // long-only options.
 TEST(OptionLists, Usage) {
   const std::string usage(kUsageText);
+  const auto listed = [&](const std::string& heading, const std::string& next) {
+    Listing lines;
+    for (const std::string& line : linesAfter(between(usage, heading, next), "      ")) {
+      std::istringstream split(line);
+      std::string letter;
+      std::string name;
+      split >> letter >> name;
+      lines.insert(letter + " " + name);
+    }
+    return lines;
+  };
   const auto inUsage = [](const OptionRow& row) {
     return row.letter != '\0' && row.argument != Field::kWaitSeconds;
   };
-  const char* line = "\n      (-\\S +--\\w+)";
-  EXPECT_EQ(matches(part(usage, "where command is:", "  and"), line),
+  EXPECT_EQ(listed("where command is:", "\n  and"),
             options([&](const OptionRow& row) { return inUsage(row) && !isParameter(row); }));
-  EXPECT_EQ(matches(part(usage, "and parameters are:", "\n"), line),
+  EXPECT_EQ(listed("and parameters are:", "\n\n"),
             options([&](const OptionRow& row) { return inUsage(row) && isParameter(row); }));
 }
 
 TEST(OptionLists, Completion) {
   const std::string completion = sourceFile("packaging/zarn.bash-completion");
   const auto array = [&](const std::string& name) {
-    std::smatch content;
-    std::regex_search(completion, content, std::regex(name + "=\\(([^)]*)\\)"));
-    return matches(content[1].str(), "'?(-[^\\s']+)");
+    std::string content = between(completion, name + "=(", ")");
+    std::erase(content, '\'');
+    return words(content);
   };
-  EXPECT_EQ(array("_zarn_commands"), words(isCommand));
-  EXPECT_EQ(array("_zarn_immediate"), words(isImmediate));
-  EXPECT_EQ(array("_zarn_parameters"), words(isParameter));
+  EXPECT_EQ(array("_zarn_commands"), optionWords(isCommand));
+  EXPECT_EQ(array("_zarn_immediate"), optionWords(isImmediate));
+  EXPECT_EQ(array("_zarn_parameters"), optionWords(isParameter));
 }
 
-// Each ".TP" entry of a section: ".BR \-x ", " \-\-name" or ".B \-\-name".
+// The option an entry of the manual names: ".BR \-x ", " \-\-name ..." or
+// ".B \-\-name".
+std::string manualOption(std::string entry) {
+  entry = entry.substr(entry.find(' ') + 1);
+  const std::string letter = entry[2] == '\\' ? "" : entry.substr(0, 3).replace(0, 2, "-") + " ";
+  const std::size_t name = entry.find("\\-\\-") + 4;
+  std::size_t end = name;
+  while (end < entry.size() && std::isalpha(static_cast<unsigned char>(entry[end]))) {
+    ++end;
+  }
+  return letter + "--" + entry.substr(name, end - name);
+}
+
 TEST(OptionLists, Manual) {
   const std::string manual = sourceFile("docs/man/zarn.1");
-  const std::regex entry(R"(\.TP\n\.BR? (?:\\-(\S) ", " )?\\-\\-(\w+))");
   const auto section = [&](const std::string& name) {
-    const std::string text = part(manual, ".SH " + name + "\n", ".SH ");
     Listing listed;
-    for (std::sregex_iterator at(text.begin(), text.end(), entry), end; at != end; ++at) {
-      const auto& found = *at;
-      listed.insert((found[1].matched ? "-" + found[1].str() + " " : "") + "--" + found[2].str());
+    for (const std::string& entry :
+         linesAfter(between(manual, ".SH " + name + "\n", "\n.SH "), ".B", ".TP")) {
+      listed.insert(manualOption(entry));
     }
     return listed;
   };
@@ -118,8 +155,12 @@ TEST(OptionLists, ProtocolRequests) {
       letters.insert(std::string{row.letter});
     }
   }
-  EXPECT_EQ(matches(part(sourceFile("docs/protocol.md"), "| Letter |", "\n"), "\n\\| `(\\w)` \\|"),
-            letters);
+  Listing documented;
+  for (const std::string& row :
+       linesAfter(between(sourceFile("docs/protocol.md"), "| Letter |", "\n\n"), "| `")) {
+    documented.insert(row.substr(0, 1));
+  }
+  EXPECT_EQ(documented, letters);
 }
 
 }  // namespace
