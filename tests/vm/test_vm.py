@@ -9,7 +9,7 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "..", "tools", "sp-vm")]
+sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "..", "standins", "sp-vm")]
 import harness  # noqa: E402
 import vm  # noqa: E402
 from harness import ALIAS, CONFIRM, DONE, PLATFORM, SETTINGS, SP, settings_text  # noqa: E402
