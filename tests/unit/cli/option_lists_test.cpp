@@ -125,7 +125,7 @@ TEST(OptionLists, Completion) {
 // ".B \-\-name".
 std::string manualOption(std::string entry) {
   entry = entry.substr(entry.find(' ') + 1);
-  const std::string letter = entry[2] == '\\' ? "" : entry.substr(0, 3).replace(0, 2, "-") + " ";
+  const std::string letter = entry[2] == '\\' ? "" : std::string{'-', entry[2], ' '};
   const std::size_t name = entry.find("\\-\\-") + 4;
   std::size_t end = name;
   while (end < entry.size() && std::isalpha(static_cast<unsigned char>(entry[end]))) {
