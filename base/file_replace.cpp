@@ -73,7 +73,6 @@ bool commitReplacement(FileReplacement& replacement) {
 }
 
 void abandonReplacement(FileReplacement& replacement) {
-  replacement.file.reset();
   if (replacement.temporary[0] != '\0') {
     ::unlink(replacement.temporary.data());
   }

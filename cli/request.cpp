@@ -40,7 +40,6 @@ const char* fieldText(const InvocationState& state, Field field, TextSlot& scrat
 std::string_view formatRequest(const OptionRow& command, const InvocationState& state,
                                RequestBuffer& buffer) {
   RequestText text{buffer, 0};
-  buffer[0] = '\0';
   // The table's check has made every conversion "%c" first, then "%s" for
   // each field in turn.
   const Field* field = command.request.fields.data();

@@ -56,15 +56,21 @@ class RemoteTest(harness.SandboxTest):
                 r = self.zarn("-T", "-w", "2")
                 self.assertEqual((r.out, r.err, r.status), (out, b"", 0))
 
-    def test_nothing_listening(self):
+    def test_nothing_listening_or_no_route(self):
         r = self.zarn("-T", "-w", "2")
         self.assertEqual((r.out, r.status), (b"", 242))
         self.assertIn(r.err, (b"", REFUSED))
+        r = self.zarn("-T", "-I", "192.0.2.1", "-w", "2")  # the sandbox has no route there
+        self.assertEqual((r.out, r.err, r.status),
+                         (b"", b"<error>connect error</error>: Network is unreachable\n", 242))
 
     def test_an_alarm_inherited_from_the_caller_is_refused(self):
-        run = self.spawn("-T", "-w", "5", stdout=subprocess.PIPE, preexec_fn=lambda: signal.alarm(60))
-        self.assertEqual((run.communicate(timeout=10)[0], run.returncode),
-                         (b"<error>Alarm already set</error>", 242))
+        with self.agent("--reply", "OK") as agent:
+            run = self.spawn("-T", "-w", "5", stdout=subprocess.PIPE,
+                             preexec_fn=lambda: signal.alarm(60))
+            self.assertEqual((run.communicate(timeout=10)[0], run.returncode),
+                             (b"<error>Alarm already set</error>", 242))
+            self.assertEqual(agent.requests(1, timeout=0.3), [])
 
     def test_port_from_the_settings_file_is_checked(self):
         with self.agent("--reply", "OK") as agent:
