@@ -12,12 +12,11 @@ bool sendRequest(const UniqueFd& connection, std::string_view request) {
 
 int exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
                       const ReplyHandling& reply) {
-  UniqueFd connection = connectAgent(agent);
+  const UniqueFd connection = connectAgent(agent);
   if (!connection.valid()) {
     return kResultFault;
   }
   if (!sendRequest(connection, request)) {
-    connection.reset();
     writeOut("<error>Unable to send command to platform</error>\n");
     return kResultIo;
   }
