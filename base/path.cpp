@@ -44,7 +44,7 @@ std::optional<PathText> resolveLinks(const char* path) {
 }
 
 void clearPath(const char* path) {
-  if (::unlink(path) != 0 && errno == EISDIR) {
+  if (::unlink(path) != 0) {
     ::rmdir(path);
   }
 }
