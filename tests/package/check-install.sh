@@ -101,6 +101,10 @@ if [ -n "$deb" ]; then
         wanted_relations='^Depends: libc6 \(>= [0-9.]+\)$'
     fi
     check "package relations: $relations" matches "$relations" "$wanted_relations"
+    # That Depends line is whole only if the program needs no other library.
+    needed=$(readelf -d "$tree/usr/bin/zarn" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | xargs)
+    [ "$package" = zarn-static ] ||
+        check "zarn needs only the C library: $needed" matches "$needed" '^libc\.so\.6$'
     # lintian also checks owners, modes, stripping, the architecture and the manual page.
     check "lintian finds no error or warning" lintian --fail-on error,warning "$deb"
 fi
