@@ -89,18 +89,19 @@ class SaveTest(SaveFixture):
     def test_failures_of_the_save(self):
         new_hosts, saved = hosts_after(PLATFORM), settings_text(port=7100)
         old = settings_text(sp="169.254.7.2")
-        cases = [  # scripts' statuses, /pstore read-only -> out, file, hosts, ran
-            ((0, 1), False, NO_SCRIPT, saved, new_hosts, 2),
-            ((1, 0), False, b"", saved, new_hosts, 2),  # the line's status is the last's
-            (None, False, NO_SCRIPT, saved, new_hosts, 0),
-            ((0, 0), True, CANT_SAVE, old, OLD_HOSTS, 0),
+        cases = [  # scripts' statuses, /pstore read-only, injected faults -> out, file, hosts, ran
+            ((0, 1), False, {}, NO_SCRIPT, saved, new_hosts, 2),
+            ((1, 0), False, {}, b"", saved, new_hosts, 2),  # the line's status is the last's
+            (None, False, {}, NO_SCRIPT, saved, new_hosts, 0),
+            ((0, 0), True, {}, CANT_SAVE, old, OLD_HOSTS, 0),
+            ((0, 0), False, {"ZARN_FAIL": "flock"}, CANT_SAVE, old, OLD_HOSTS, 0),  # no save unlocked
         ]
         with self.agent():
-            for statuses, read_only, out, file, hosts, ran in cases:
-                with self.subTest(statuses=statuses, read_only=read_only):
-                    self.fresh(old if read_only else None, read_only)
+            for statuses, read_only, faults, out, file, hosts, ran in cases:
+                with self.subTest(statuses=statuses, read_only=read_only, faults=faults):
+                    self.fresh(old if out == CANT_SAVE else None, read_only)
                     self.scripts(statuses)
-                    r = self.zarn("-o", "7100", "-w", "5")
+                    r = self.zarn("-o", "7100", "-w", "5", preload=(harness.CRASH_LIB,), env=faults)
                     self.assertEqual((r.out, r.status), (out + CONFIRM, 0))
                     self.assertEqual((read(SETTINGS), read("/etc/hosts")), (file, hosts))
                     self.assertEqual(len(self.ran()), ran)

@@ -1,7 +1,7 @@
 /* Crash and failure injector: an LD_PRELOAD library that ends the process, as
  * a power loss or a kill would, just before its Nth counted call, makes calls
  * fail as a broken or full disk would, or makes them slow as worn flash does.
- * Counted calls: write, fsync, ftruncate, fallocate, rename, close, socket.
+ * Counted calls: write, fsync, ftruncate, fallocate, rename, close, socket, flock.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL_AT=N    the Nth counted call fails
  *   ZARN_FAIL=NAME    every call of NAME fails
@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -64,3 +65,5 @@ int close(int fd) { return fails("close") ? -1 : NEXT(close)(fd); }
 int socket(int domain, int type, int protocol) {
   return fails("socket") ? -1 : NEXT(socket)(domain, type, protocol);
 }
+
+int flock(int fd, int operation) { return fails("flock") ? -1 : NEXT(flock)(fd, operation); }

@@ -53,9 +53,10 @@ struct TextCase {
 TEST_F(SettingsFileRead, Texts) {
   const std::string padding = std::string(3000, '\n') + std::string(3000, ' ') + "\t\v\f\r";
   const std::string longField(9000, 'k');
-  // The port's digits span byte BUFSIZ, where a read chunk ends.
+  // The port's digits span byte BUFSIZ, where a read chunk ends; the last
+  // read returns one byte.
   std::string portAcrossChunks = "sp a 1 p0 b 2 zarn ";
-  portAcrossChunks.resize(BUFSIZ - 4, ' ');
+  portAcrossChunks.resize(BUFSIZ - 8, ' ');
   portAcrossChunks += "123456789";
   const std::vector<TextCase> cases{
       {"one line, other keywords, optional prefix", "a x a9fe6502 b y 0XA9FE6503 c 6789", false,
