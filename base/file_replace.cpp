@@ -11,13 +11,19 @@
 
 namespace {
 
-// A refused change of owner leaves the new file ours, as the old one's owner
+// A refused change of owner leaves the file ours, as the old one's owner
 // could not have it.
 void keepOwnerAndMode(const FileReplacement& replacement) {
   struct stat old {};
   if (::stat(replacement.target.data(), &old) == 0) {
     [[maybe_unused]] const int owned = ::fchown(replacement.file.get(), old.st_uid, old.st_gid);
     ::fchmod(replacement.file.get(), old.st_mode & 07777);
+  }
+}
+
+void giveToRootIfAsked(const FileReplacement& replacement, int file) {
+  if (replacement.rootOwned) {
+    [[maybe_unused]] const int owned = ::fchown(file, 0, 0);
   }
 }
 
@@ -49,6 +55,7 @@ bool beginReplacement(FileReplacement& replacement, const char* target, const ch
   replacement.file = createTemporary(replacement.temporary.data());
   if (replacement.file.valid()) {
     keepOwnerAndMode(replacement);
+    giveToRootIfAsked(replacement, replacement.file.get());
     return true;
   }
   replacement.temporary[0] = '\0';
@@ -69,7 +76,11 @@ bool commitReplacement(FileReplacement& replacement) {
       return false;
     }
   }
-  return finishRewrite(replacement.inPlace, replacement.file);
+  if (!finishRewrite(replacement.inPlace, replacement.file)) {
+    return false;
+  }
+  giveToRootIfAsked(replacement, replacement.inPlace.target.get());
+  return true;
 }
 
 void abandonReplacement(FileReplacement& replacement) {

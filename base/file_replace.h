@@ -18,13 +18,15 @@ struct FileReplacement {
   PathText temporary{};  // beside the target; empty when rewriting in place
   UniqueFd file;         // where the new content is written
   InPlaceRewrite inPlace;
+  bool rootOwned = false;  // the new file is root's, whoever owned the old one
 };
 
 // Starts the replacement of `target`, an absolute path whose symbolic links
 // are followed, with `journal` as the place of an in-place rewrite's journal.
 // A rewrite of the target that a killed run left unfinished is completed
 // first. The new content is to be written to `replacement.file`; a new file
-// gets the old one's owner and mode (or mode 0666 less the creation mask).
+// gets the old one's owner (or root, when `replacement.rootOwned` is set
+// beforehand) and mode (or mode 0666 less the creation mask).
 bool beginReplacement(FileReplacement& replacement, const char* target, const char* journal);
 
 // Puts the new content in the target's place. False, with the target byte

@@ -4,53 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <climits>
-#include <optional>
+#include <cstdio>
+#include <cstring>
 
 #include "base/held_signals.h"
-#include "base/number.h"
 #include "base/output.h"
 #include "base/temporary_file.h"
 #include "base/text_slot.h"
 
 namespace {
-
-struct Span {
-  off_t start;
-  off_t length;
-};
-
-struct JournalLayout {
-  Span old;
-  Span replacement;
-};
-
-// Where the two contents lie in a journal; empty for a file that is not a
-// whole journal.
-std::optional<JournalLayout> readLayout(int journal) {
-  std::array<char, 24> header{};
-  struct stat status {};
-  const ssize_t got = ::pread(journal, header.data(), header.size() - 1, 0);
-  if (got <= 0 || ::fstat(journal, &status) != 0) {
-    return std::nullopt;
-  }
-  const auto end = header.begin() + got;
-  const auto newline = std::find(header.begin(), end, '\n');
-  if (newline == end) {
-    return std::nullopt;
-  }
-  *newline = '\0';
-  const std::optional<int> oldLength = scanInt(header.data());
-  const off_t oldStart = newline - header.begin() + 1;
-  if (!oldLength || *oldLength < 0 || oldStart + *oldLength > status.st_size) {
-    return std::nullopt;
-  }
-  const off_t newStart = oldStart + *oldLength;
-  return JournalLayout{{oldStart, *oldLength}, {newStart, status.st_size - newStart}};
-}
 
 // Room reserved without changing the visible size, so that a full disk is
 // found before anything changes. Where the file system cannot reserve (ext2,
@@ -63,7 +26,7 @@ bool reserve(int file, off_t length) {
 // Makes `file` hold the bytes of `content` in `source`. They are durable
 // before a longer old content is cut, so that a power loss cannot leave the
 // file shorter than both.
-bool overwrite(int file, int source, Span content) {
+bool overwrite(int file, int source, ContentSpan content) {
   struct stat old {};
   if (::fstat(file, &old) != 0 ||
       (content.length > old.st_size && !reserve(file, content.length)) ||
@@ -75,38 +38,73 @@ bool overwrite(int file, int source, Span content) {
          (::ftruncate(file, content.length) == 0 && ::fsync(file) == 0);
 }
 
+// The journal becomes durable under its name before the target changes:
+// every step is checked, and a journal whose rename may not last is removed.
+bool commitJournal(const InPlaceRewrite& rewrite, int journal) {
+  if (::fsync(journal) != 0 || ::rename(rewrite.journalTemporary.data(), rewrite.journal) != 0) {
+    return false;
+  }
+  if (syncDirectoryOf(rewrite.journal)) {
+    return true;
+  }
+  ::unlink(rewrite.journal);
+  return false;
+}
+
+void reportIncomplete(const char* target, const char* journalPath) {
+  printErr("ZARN: unable to complete the interrupted save of %s from %s\n", target, journalPath);
+}
+
+// Applies a journal that fits `target`, open for reading and writing.
+bool replay(const char* target, const char* journalPath, int file, const FoundJournal& journal) {
+  switch (compareWithJournal(file, journal.file.get(), journal.layout)) {
+    case TargetState::kForeign:
+      setJournalAside(journalPath, target, "the file was changed since");
+      return true;
+    case TargetState::kNew: removeDurably(journalPath); return true;
+    case TargetState::kOld:
+    case TargetState::kBetween: break;
+  }
+  if (!overwrite(file, journal.file.get(), journal.layout.replacement)) {
+    reportIncomplete(target, journalPath);
+    return false;
+  }
+  removeDurably(journalPath);
+  printErr("ZARN: completed the interrupted save of %s from %s\n", target, journalPath);
+  return true;
+}
+
 }  // namespace
 
 UniqueFd startRewrite(InPlaceRewrite& rewrite, const char* target) {
-  rewrite.target = UniqueFd(::open(target, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-  struct stat old {};
-  if (!rewrite.target.valid() || ::fstat(rewrite.target.get(), &old) != 0 ||
-      !S_ISREG(old.st_mode) || old.st_size > INT_MAX ||
+  rewrite.target = UniqueFd(::open(target, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!rewrite.target.valid() || !directoryIsPrivate(rewrite.journal) ||
       !formatText(rewrite.journalTemporary, "%s.zarn-new", rewrite.journal).complete) {
     return UniqueFd();
   }
   UniqueFd journal = createTemporary(rewrite.journalTemporary.data());
-  if (!journal.valid() || !printTo(journal.get(), "%lld\n", static_cast<long long>(old.st_size)) ||
-      !copyRange(rewrite.target.get(), 0, old.st_size, journal.get())) {
+  const std::optional<ContentSpan> old =
+      journal.valid() ? startJournal(journal.get(), target, rewrite.target.get()) : std::nullopt;
+  if (!old) {
     abandonRewrite(rewrite);
     return UniqueFd();
   }
+  rewrite.old = *old;
   return journal;
 }
 
 bool finishRewrite(InPlaceRewrite& rewrite, UniqueFd& journal) {
   const HeldSignals untilRewritten;
-  if (!renameDurably(journal, rewrite.journalTemporary.data(), rewrite.journal)) {
+  const std::optional<JournalLayout> layout = sealJournal(journal.get(), rewrite.old);
+  if (!layout || !commitJournal(rewrite, journal.get())) {
     abandonRewrite(rewrite);
     return false;
   }
-  const UniqueFd committed(::open(rewrite.journal, O_RDONLY | O_CLOEXEC));
-  const auto layout = committed.valid() ? readLayout(committed.get()) : std::nullopt;
   const int target = rewrite.target.get();
-  const bool rewritten = layout && overwrite(target, committed.get(), layout->replacement);
+  const bool rewritten = overwrite(target, journal.get(), layout->replacement);
   // A journal left behind would be completed by the next run: it stays only
   // when the old content could not be put back either.
-  if (rewritten || !layout || overwrite(target, committed.get(), layout->old)) {
+  if (rewritten || overwrite(target, journal.get(), layout->old)) {
     removeDurably(rewrite.journal);
   }
   return rewritten;
@@ -118,21 +116,34 @@ void abandonRewrite(InPlaceRewrite& rewrite) {
   }
 }
 
-bool completeInterruptedRewrite(const char* target, const char* journal) {
-  const UniqueFd interrupted(::open(journal, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!interrupted.valid()) {
-    return errno == ENOENT;
+bool completeInterruptedRewrite(const char* target, const char* journalPath) {
+  const HeldSignals untilSettled;
+  const FoundJournal journal = findJournal(journalPath);
+  if (journal.refusal != nullptr) {
+    setJournalAside(journalPath, target, journal.refusal);
+    return true;
   }
-  const HeldSignals untilCompleted;
-  // A journal that is not whole was never committed; a target that is gone
-  // has nothing left to complete.
-  if (const auto layout = readLayout(interrupted.get())) {
-    const UniqueFd file(::open(target, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-    if (file.valid() ? !overwrite(file.get(), interrupted.get(), layout->replacement)
-                     : errno != ENOENT) {
-      return false;
+  if (!journal.file.valid()) {
+    return true;
+  }
+  if (std::strcmp(journal.target.data(), target) != 0) {
+    setJournalAside(journalPath, target, "written for another file");
+    return true;
+  }
+  const UniqueFd file(::open(target, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat status {};
+  if (!file.valid()) {
+    if (errno == ENOENT) {
+      setJournalAside(journalPath, target, "the file is gone");
+      return true;
     }
+    reportIncomplete(target, journalPath);
+    return false;
   }
-  removeDurably(journal);
-  return true;
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_ino != journal.inode) {
+    setJournalAside(journalPath, target, "the file was replaced since");
+    return true;
+  }
+  return replay(target, journalPath, file.get(), journal);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/param.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,13 @@ std::optional<PathText> followLink(const PathText& from, const char* target) {
                         ? formatText(next, "%s", target).complete
                         : formatText(next, "%.*s%s", directoryLength, from.data(), target).complete;
   return fits ? std::optional<PathText>(next) : std::nullopt;
+}
+
+PathText directoryOf(const char* path) {
+  PathText directory{};
+  const std::size_t slash = std::string_view(path).rfind('/');
+  formatText(directory, "%.*s", static_cast<int>(std::max<std::size_t>(slash, 1)), path);
+  return directory;
 }
 
 }  // namespace
@@ -49,10 +57,14 @@ void clearPath(const char* path) {
   }
 }
 
+bool directoryIsPrivate(const char* path) {
+  struct stat status {};
+  return ::stat(directoryOf(path).data(), &status) == 0 &&
+         (status.st_uid == 0 || status.st_uid == ::geteuid()) &&
+         (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool syncDirectoryOf(const char* path) {
-  PathText directory{};
-  const std::size_t slash = std::string_view(path).rfind('/');
-  formatText(directory, "%.*s", static_cast<int>(std::max<std::size_t>(slash, 1)), path);
-  const UniqueFd handle(::open(directory.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const UniqueFd handle(::open(directoryOf(path).data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return handle.valid() && ::fsync(handle.get()) == 0;
 }

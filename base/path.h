@@ -16,6 +16,10 @@ std::optional<PathText> resolveLinks(const char* path);
 // empty directory.
 void clearPath(const char* path);
 
+// Whether the directory of `path`, an absolute path, can be written by no one
+// but its owner, who is root or the user running the program.
+bool directoryIsPrivate(const char* path);
+
 // Syncs the directory of `path`, an absolute path, so that a rename or a
 // removal in it lasts.
 bool syncDirectoryOf(const char* path);

@@ -8,7 +8,7 @@
 
 UniqueFd createTemporary(const char* path) {
   clearPath(path);
-  return UniqueFd(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  return UniqueFd(::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
 bool renameDurably(UniqueFd& file, const char* temporary, const char* target) {

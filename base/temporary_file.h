@@ -5,7 +5,7 @@
 // A file written under a temporary name and then renamed into place, so that
 // it appears whole or not at all.
 
-// Creates `path` afresh for writing, in place of whatever a killed run left
+// Creates `path` afresh for reading and writing, in place of whatever a killed run left
 // there, with mode 0666 less the creation mask.
 UniqueFd createTemporary(const char* path);
 

@@ -10,6 +10,7 @@
 #include "base/output.h"
 #include "base/result.h"
 #include "base/unique_fd.h"
+#include "link/save.h"
 #include "link/settings.h"
 
 namespace {
@@ -60,7 +61,7 @@ int setPlatformAddress(const char* addressText) {
   return setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL", *address);
 }
 
-int configRuvo() {
+int pushLinkSettings() {
   const std::optional<LinkSettings> settings = readLinkSettings();
   if (!settings) {
     return kResultProtocol;
@@ -77,6 +78,12 @@ int configRuvo() {
   const int sp = setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL",
                             addressFromNumber(settings->spAddress));
   return std::min(sp, kResultOk);
+}
+
+int configRuvo() {
+  const SaveLock lock = lockSaves();
+  completeInterruptedSaves(lock);
+  return pushLinkSettings();
 }
 
 PlatformQuery queryPlatformAddress() {

@@ -13,6 +13,11 @@ int setPlatformAddress(const char* addressText);
 
 // Pushes the platform then the SP address of the settings file into the
 // driver; a malformed file touches no driver.
+int pushLinkSettings();
+
+// The `configRuvo` command, which SPs run at boot: under the save lock, when
+// it can be had, completes or sets aside a save that a crash left unfinished,
+// then pushes the settings into the driver.
 int configRuvo();
 
 // What the driver says of the platform end's address.

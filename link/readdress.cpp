@@ -33,7 +33,9 @@ int reAddressLink(const ReAddressing& move) {
     tellPlatform(move);
   }
   saveLinkSettings(lock, move.newPlatformAddress, move.spAddress, move.platform.port);
-  configRuvo();
+  // The save completed any interrupted one under this lock; what the driver
+  // makes of the file changes nothing of the command's result.
+  pushLinkSettings();
   writeOut("<returnVal>0</returnVal></zarn>\n");
   return kResultOk;
 }

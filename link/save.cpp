@@ -1,15 +1,18 @@
 #include "link/save.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "base/file_replace.h"
 #include "base/held_signals.h"
+#include "base/in_place.h"
 #include "base/output.h"
+#include "base/private_lock.h"
 #include "base/shell.h"
 #include "link/hosts_table.h"
 #include "link/settings.h"
@@ -17,7 +20,9 @@
 
 namespace {
 
-constexpr char kSettingsDirectory[] = "/pstore";
+// Only root (or whoever runs the save) can open the lock, so no one else can
+// hold a save up.
+constexpr char kSaveLock[] = "/pstore/zarn.lock";
 // An in-place rewrite keeps its journal beside the settings, where a save can
 // always write.
 constexpr char kSettingsJournal[] = "/pstore/ruvo_config.zarn-journal";
@@ -28,10 +33,9 @@ constexpr mode_t kFileCreationMask = 033;
 // The settings file is owned by root, whoever runs the save; a refusal is not
 // an error.
 bool prepareSettingsFile(FileReplacement& replacement, std::string_view content) {
-  return prepareReplacement(replacement, kSettingsPath, kSettingsJournal, [content](int file) {
-    [[maybe_unused]] const int owned = ::fchown(file, 0, 0);
-    return writeAll(file, content);
-  });
+  replacement.rootOwned = true;
+  return prepareReplacement(replacement, kSettingsPath, kSettingsJournal,
+                            [content](int file) { return writeAll(file, content); });
 }
 
 void reportSettingsUnsaved() {
@@ -58,12 +62,18 @@ bool commitTogether(FileReplacement& settings, FileReplacement& hosts, bool host
 
 }  // namespace
 
-SaveLock lockSaves() {
-  SaveLock lock{UniqueFd(::open(kSettingsDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC))};
-  if (lock.directory.valid() && ::flock(lock.directory.get(), LOCK_EX) != 0) {
-    lock.directory.reset();
+SaveLock lockSaves() { return SaveLock{takePrivateLock(kSaveLock)}; }
+
+void completeInterruptedSaves(const SaveLock& lock) {
+  if (!lock.file.valid()) {
+    return;
   }
-  return lock;
+  for (const auto& [target, journal] :
+       {std::pair{kSettingsPath, kSettingsJournal}, std::pair{kHostsPath, kHostsJournal}}) {
+    if (const std::optional<PathText> resolved = resolveLinks(target)) {
+      completeInterruptedRewrite(resolved->data(), journal);
+    }
+  }
 }
 
 void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText,
@@ -72,7 +82,7 @@ void saveLinkSettings(const SaveLock& lock, const char* platformText, const char
   SettingsText content{};
   FileReplacement settings;
   FileReplacement hosts;
-  if (!lock.directory.valid() ||
+  if (!lock.file.valid() ||
       !prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, port))) {
     reportSettingsUnsaved();
     return;

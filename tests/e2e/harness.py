@@ -68,9 +68,15 @@ def wait_until(done, seconds):
     return done()
 
 
+def pstore():
+    """What /pstore holds besides the save lock, which stays between saves."""
+    return sorted(name for name in os.listdir("/pstore") if name != "zarn.lock")
+
+
 def remove(path):
+    """Removes a file, a link or a whole directory, if there is one."""
     with contextlib.suppress(FileNotFoundError):
-        os.remove(path)
+        shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
 
 
 def settings_text(sp=SP, platform=PLATFORM, port=6789):

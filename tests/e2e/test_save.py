@@ -5,7 +5,7 @@ import subprocess
 
 import harness
 from harness import (ALIAS, CANT_SAVE, CONFIRM, DONE, HOSTS, NO_SCRIPT, PLATFORM, REFUSED,
-                     SETTINGS, SP, TIMEOUT, read, remove, settings_text, write)
+                     SETTINGS, SP, TIMEOUT, pstore, read, remove, settings_text, write)
 
 OLD_SETTINGS = settings_text(sp="169.254.7.2", platform="169.254.7.3", port=7000)
 # The platform's old line sits among the others, which must survive in order.
@@ -30,7 +30,7 @@ class SaveFixture(harness.SandboxTest):
                                               check=True)
         if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
             remount("rw")
-        for path in [*(os.path.join("/pstore", name) for name in os.listdir("/pstore")),
+        for path in [*(os.path.join("/pstore", name) for name in pstore()),
                      self.events, self.standin_log]:
             remove(path)
         write("/etc/hosts", OLD_HOSTS)
@@ -82,7 +82,7 @@ class SaveTest(SaveFixture):
                 self.assertEqual(agent.requests()[-1], b"o " + saved.split()[-1].encode())
                 st = os.stat(SETTINGS)
                 self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777), (0, 0, mode))
-                self.assertEqual((read(SETTINGS), os.listdir("/pstore"), read("/etc/hosts")),
+                self.assertEqual((read(SETTINGS), pstore(), read("/etc/hosts")),
                                  (saved, ["ruvo_config"], hosts_after(listen)))
                 self.assertEqual(self.ran(), ["spIpConfig.sh 0 3 1 0", "addHosts.sh 0 3 1 0"])
 

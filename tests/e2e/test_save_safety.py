@@ -13,7 +13,7 @@ import time
 
 import harness
 from harness import (ALIAS, CANT_SAVE, DONE, DRIVER_NODE, HOSTS, NO_HOSTS, SETTINGS, STARTUP_BAD,
-                     STRICT_BAD, TIMEOUT, read, remove, settings_text, wait_until, write)
+                     STRICT_BAD, TIMEOUT, pstore, read, remove, settings_text, wait_until, write)
 from test_save import OLD_HOSTS, OLD_SETTINGS, SaveFixture
 
 NEW = "192.168.1.1"
@@ -28,7 +28,9 @@ def mount(*args):
     subprocess.run(["mount", *args], check=True)
 
 
-class SafetyTest(SaveFixture):
+class SafetyFixture(SaveFixture):
+    """A save of new addresses over old files, which tests place and fail as they need."""
+
     def setUp(self):
         super().setUp()
         self.addCleanup(self.restore_etc)
@@ -60,6 +62,29 @@ class SafetyTest(SaveFixture):
     def injected(self, **env):
         return self.set_ruvo(preload=(harness.CRASH_LIB,), env={k: str(v) for k, v in env.items()})
 
+    # How the table can be held: each puts `table` (the file in a scratch file system) in place.
+    def bound(self, table):
+        mount("--bind", table, "/etc/hosts")
+
+    def bound_in_read_only_etc(self, table):
+        mount("--bind", "/etc", "/etc")
+        mount("-o", "remount,ro,bind", "/etc")
+        self.bound(table)
+
+    def linked(self, table):
+        os.remove("/etc/hosts")
+        os.symlink(table, "/etc/hosts")
+
+    def held(self, place, size="16k"):
+        """A fresh start with the old table in a scratch file system, held as `place` says."""
+        self.restore_etc()
+        self.fresh(OLD_SETTINGS)
+        table = write(os.path.join(self.scratch_mount(size), "hosts"), OLD_HOSTS)
+        place(table)
+        return table
+
+
+class SafetyTest(SafetyFixture):
     def test_lines_kept_as_sed_would_keep_them(self):
         cases = [  # old table -> new table
             ("b", "b\n" + ENTRY),  # a last line without a newline gets one
@@ -105,27 +130,6 @@ class SafetyTest(SaveFixture):
         self.assertEqual((self.set_ruvo().out, read(table), read(cut)),
                          (NO_HOSTS + DONE, OLD_HOSTS, "neighbour\n"))
 
-    # How the table can be held: each puts `table` (the file in a scratch file system) in place.
-    def bound(self, table):
-        mount("--bind", table, "/etc/hosts")
-
-    def bound_in_read_only_etc(self, table):
-        mount("--bind", "/etc", "/etc")
-        mount("-o", "remount,ro,bind", "/etc")
-        self.bound(table)
-
-    def linked(self, table):
-        os.remove("/etc/hosts")
-        os.symlink(table, "/etc/hosts")
-
-    def held(self, place, size="16k"):
-        """A fresh start with the old table in a scratch file system, held as `place` says."""
-        self.restore_etc()
-        self.fresh(OLD_SETTINGS)
-        table = write(os.path.join(self.scratch_mount(size), "hosts"), OLD_HOSTS)
-        place(table)
-        return table
-
     def test_a_table_that_cannot_be_renamed_over_is_rewritten_in_place_or_left_as_it_was(self):
         def read_only(table):
             self.bound(table)
@@ -160,7 +164,7 @@ class SafetyTest(SaveFixture):
                 self.assertEqual((r.out, read(table), read(SETTINGS)), (out, table_after, SAVED))
                 self.assertEqual(len(self.ran()), ran)
                 self.assertEqual(sorted(os.listdir(os.path.dirname(table))), beside + ["hosts"])
-                self.assertEqual(os.listdir("/pstore"), ["ruvo_config"])
+                self.assertEqual(pstore(), ["ruvo_config"])
 
     def test_a_save_cut_short_is_finished_and_a_failed_call_changes_nothing(self):
         new_table = HOSTS + ENTRY
@@ -173,7 +177,7 @@ class SafetyTest(SaveFixture):
                     if place == self.linked:  # replaced by a rename: never torn
                         self.assertIn(read(table), (OLD_HOSTS, new_table))
                     self.assertEqual((self.set_ruvo().out, read(table)), (DONE, new_table))
-                    self.assertEqual((os.listdir("/pstore"), os.listdir(os.path.dirname(table))),
+                    self.assertEqual((pstore(), os.listdir(os.path.dirname(table))),
                                      (["ruvo_config"], ["hosts"]))
 
                     table = self.held(place, size="1m")
@@ -183,7 +187,7 @@ class SafetyTest(SaveFixture):
                     self.assertEqual(CANT_SAVE in r.out, settings == OLD_SETTINGS)
                     self.assertEqual(CANT_SAVE in r.out or NO_HOSTS in r.out, hosts == OLD_HOSTS)
                     self.assertIn(hosts, (OLD_HOSTS, new_table))
-                    self.assertEqual(os.listdir("/pstore"), ["ruvo_config"])
+                    self.assertEqual(pstore(), ["ruvo_config"])
                 if cut.status != 99:
                     self.assertGreater(at, 30)
                     break
@@ -201,7 +205,7 @@ class SafetyTest(SaveFixture):
         self.assertEqual((r.out, read(real), read("/etc/hosts"), read(victim)),
                          (DONE, SAVED, HOSTS + ENTRY, "untouched\n"))
         self.assertEqual((os.readlink(SETTINGS), os.stat(real).st_mode & 0o777), (real, 0o600))
-        self.assertEqual((os.listdir("/pstore"), os.listdir(os.path.dirname(real))),
+        self.assertEqual((pstore(), os.listdir(os.path.dirname(real))),
                          (["ruvo_config"], ["ruvo_config"]))
         self.assertFalse(os.path.exists("/etc/hosts.zarn-new"))
 

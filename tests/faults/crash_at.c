@@ -1,7 +1,8 @@
 /* Crash and failure injector: an LD_PRELOAD library that ends the process, as
  * a power loss or a kill would, just before its Nth counted call, makes calls
  * fail as a broken or full disk would, or makes them slow as worn flash does.
- * Counted calls: write, fsync, ftruncate, fallocate, rename, close, socket, flock.
+ * Counted calls: write, pwrite, fsync, ftruncate, fallocate, rename, close, socket,
+ * flock. An fsync of a directory goes by the name fsync-directory.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL_AT=N    the Nth counted call fails
  *   ZARN_FAIL=NAME    every call of NAME fails
@@ -17,6 +18,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -46,7 +48,18 @@ ssize_t write(int fd, const void* bytes, size_t count) {
   return fails("write") ? -1 : NEXT(write)(fd, bytes, count);
 }
 
-int fsync(int fd) { return fails("fsync") ? -1 : NEXT(fsync)(fd); }
+ssize_t pwrite(int fd, const void* bytes, size_t count, off_t offset) {
+  return fails("pwrite") ? -1 : NEXT(pwrite)(fd, bytes, count, offset);
+}
+
+static int is_directory(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+int fsync(int fd) {
+  return fails(is_directory(fd) ? "fsync-directory" : "fsync") ? -1 : NEXT(fsync)(fd);
+}
 
 int ftruncate(int fd, off_t length) {
   return fails("ftruncate") ? -1 : NEXT(ftruncate)(fd, length);

@@ -1,0 +1,197 @@
+#include "base/journal.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#include "base/in_place.h"
+#include "base/output.h"
+
+namespace {
+
+const std::string kOld = "127.0.0.1 localhost\n169.254.7.3\tplatform.ruvo.local old\n::1 ip6\n";
+const std::string kNew = "127.0.0.1 localhost\n::1 ip6\n192.168.1.1  platform.ruvo.local\n";
+
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Writes `text` into the file at `path` without replacing it.
+void overwriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A cut-short rewrite of a table: its journal is committed, the table is
+// whatever a test makes of it.
+class InterruptedRewrite : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
+    target_ = dir_ + "/hosts";
+    journal_ = target_ + ".zarn-journal";
+    overwriteFile(target_, kOld);
+    leaveJournal(kNew);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  void leaveJournal(const std::string& next) {
+    const UniqueFd journal(::open(journal_.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600));
+    const UniqueFd target(::open(target_.c_str(), O_RDONLY));
+    const std::optional<ContentSpan> old =
+        startJournal(journal.get(), target_.c_str(), target.get());
+    ASSERT_TRUE(old && writeAll(journal.get(), next) && sealJournal(journal.get(), *old));
+  }
+
+  // Runs the recovery; the table afterwards, and whether the journal is
+  // gone and was set aside.
+  struct Outcome {
+    bool completed;
+    std::string table;
+    bool journalLeft;
+    bool setAside;
+  };
+  Outcome recover() {
+    const bool completed = completeInterruptedRewrite(target_.c_str(), journal_.c_str());
+    return {completed, contentOf(target_), std::filesystem::exists(journal_),
+            std::filesystem::exists(journal_ + ".set-aside")};
+  }
+
+  void expectSetAside(const std::string& table, const std::string& name) {
+    const Outcome outcome = recover();
+    EXPECT_TRUE(outcome.completed) << name;
+    EXPECT_EQ(outcome.table, table) << name;
+    EXPECT_FALSE(outcome.journalLeft) << name;
+    EXPECT_TRUE(outcome.setAside) << name;
+  }
+
+  std::string dir_ = "/tmp/zarn-journal-XXXXXX";
+  std::string target_;
+  std::string journal_;
+};
+
+TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
+  const std::string shorter = kOld.substr(0, 20);
+  struct Case {
+    const char* name;
+    std::string oldTable;
+    std::string newTable;
+    std::string tableNow;
+    bool applied;  // the new table results; otherwise the table stays as it is now
+  };
+  const Case cases[] = {
+      {"old", kOld, kNew, kOld, true},
+      {"new", kOld, kNew, kNew, true},
+      {"first bytes new", kOld, kNew, kNew.substr(0, 30) + kOld.substr(30), true},
+      {"new, the old tail not yet cut", kOld, kNew, kNew + kOld.substr(kNew.size()), true},
+      {"growing, half written", shorter, kNew, kNew.substr(0, 40), true},
+      {"a line appended", kOld, kNew, kOld + "10.9.9.9 admin\n", false},
+      {"a byte changed", kOld, kNew, "x" + kOld.substr(1), false},
+      {"shorter than both", kOld, kNew, kOld.substr(0, 20), false},
+      {"longer than both", shorter, kNew, kNew + "\n", false},
+      {"emptied", kOld, kNew, "", false},
+  };
+  for (const Case& c : cases) {
+    overwriteFile(target_, c.oldTable);
+    leaveJournal(c.newTable);
+    overwriteFile(target_, c.tableNow);
+    std::filesystem::remove(journal_ + ".set-aside");
+    const Outcome outcome = recover();
+    EXPECT_TRUE(outcome.completed) << c.name;
+    EXPECT_EQ(outcome.table, c.applied ? c.newTable : c.tableNow) << c.name;
+    EXPECT_FALSE(outcome.journalLeft) << c.name;
+    EXPECT_EQ(outcome.setAside, !c.applied) << c.name;
+  }
+}
+
+TEST_F(InterruptedRewrite, IsAppliedOnlyToTheFileItWasWrittenFor) {
+  const std::string other = dir_ + "/other";
+  overwriteFile(other, kOld);
+  EXPECT_TRUE(completeInterruptedRewrite(other.c_str(), journal_.c_str()));
+  EXPECT_EQ(contentOf(other), kOld);
+  EXPECT_TRUE(std::filesystem::exists(journal_ + ".set-aside"));
+
+  leaveJournal(kNew);  // then an editor replaces the table by a rename
+  overwriteFile(other, kOld);
+  std::filesystem::rename(other, target_);
+  expectSetAside(kOld, "replaced");
+
+  leaveJournal(kNew);
+  std::filesystem::remove(target_);
+  expectSetAside("", "gone");
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+TEST_F(InterruptedRewrite, ThatIsNotWholeIsSetAside) {
+  const std::string whole = contentOf(journal_);
+  const std::size_t content = whole.find(kOld);
+  const std::function<std::string()> damaged[] = {
+      [&] { return std::string(); },
+      [&] { return std::string("abc"); },
+      [&] { return std::string("-3\n"); },
+      [&] { return "+0\n" + kOld; },
+      [&] { return "0junk\n1.1.1.1 injected\n" + kOld; },
+      [&] { return "zarn-journal 2" + whole.substr(14); },
+      [&] { return whole.substr(0, whole.size() - 1); },
+      [&] { return whole + "\n"; },
+      [&] { return whole.substr(0, content) + "X" + whole.substr(content + 1); },  // content
+      [&] { return whole.substr(0, whole.size() - 2) + "0\n"; },                   // checksum
+      [&] {  // the new content's length
+        std::string moved = whole;
+        moved[content - 2] = static_cast<char>(moved[content - 2] + 1);
+        return moved;
+      },
+  };
+  for (std::size_t i = 0; i < std::size(damaged); ++i) {
+    overwriteFile(journal_, damaged[i]());
+    ::chmod(journal_.c_str(), 0600);
+    expectSetAside(kOld, "damaged journal " + std::to_string(i));
+  }
+  // Sparse, as large as no journal can be.
+  overwriteFile(journal_, "0\n");
+  ASSERT_EQ(::truncate(journal_.c_str(), 5 << 20), 0);
+  expectSetAside(kOld, "too large");
+}
+
+TEST_F(InterruptedRewrite, ThatAnotherUserCouldHaveWrittenIsSetAside) {
+  const std::string whole = contentOf(journal_);
+  const std::string kept = dir_ + "/kept";
+  const std::function<void()> untrusted[] = {
+      [&] { ASSERT_EQ(::chown(journal_.c_str(), 65534, 65534), 0); },
+      [&] { ASSERT_EQ(::link(journal_.c_str(), kept.c_str()), 0); },
+      [&] { ASSERT_EQ(::chmod(dir_.c_str(), 01777), 0); },
+      [&] { ASSERT_EQ(::chmod(dir_.c_str(), 0770), 0); },
+      [&] {
+        std::filesystem::rename(journal_, kept);
+        std::filesystem::create_symlink(kept, journal_);
+      },
+      [&] { ASSERT_EQ(::mkfifo((std::filesystem::remove(journal_), journal_.c_str()), 0600), 0); },
+      [&] { std::filesystem::create_directory((std::filesystem::remove(journal_), journal_)); },
+  };
+  for (std::size_t i = 0; i < std::size(untrusted); ++i) {
+    std::filesystem::remove(kept);
+    overwriteFile((std::filesystem::remove(journal_), journal_), whole);
+    ::chmod(journal_.c_str(), 0600);
+    untrusted[i]();
+    expectSetAside(kOld, "untrusted journal " + std::to_string(i));
+    ASSERT_EQ(::chmod(dir_.c_str(), 0700), 0);
+    std::filesystem::remove_all(journal_ + ".set-aside");
+  }
+}
+
+}  // namespace
