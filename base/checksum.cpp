@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr std::array<std::uint32_t, 256> kTable = [] {
+constexpr std::array<std::uint32_t, 256> crc32Table() {
   std::array<std::uint32_t, 256> table{};
-  for (std::uint32_t n = 0; n < table.size(); ++n) {
+  for (std::uint32_t n = 0; n < 256; ++n) {
     std::uint32_t c = n;
     for (int bit = 0; bit < 8; ++bit) {
       c = (c & 1U) != 0 ? 0xedb88320U ^ (c >> 1U) : c >> 1U;
@@ -14,7 +14,9 @@ constexpr std::array<std::uint32_t, 256> kTable = [] {
     table[n] = c;
   }
   return table;
-}();
+}
+
+constexpr std::array<std::uint32_t, 256> kTable = crc32Table();
 
 }  // namespace
 
