@@ -161,6 +161,14 @@ class RecoveryTest(SafetyFixture):
         self.assertEqual((r.out, r.status), (DONE, 0))
         self.assertLess(r.elapsed, 2)
 
+        self.fresh(OLD_SETTINGS)  # root's own holder is waited for, as long as the timer allows
+        with subprocess.Popen(["flock", "/pstore/zarn.lock", "sleep", "3"]) as root_holder:
+            time.sleep(0.2)
+            r = self.set_ruvo(wait=1)
+            root_holder.kill()
+        self.assertEqual((r.out, r.status, self.driver()), (harness.TIMEOUT, 2, []))
+        self.assert_untouched(OLD_SETTINGS)
+
     def test_a_journal_that_may_not_last_leaves_the_table_untouched(self):
         self.addCleanup(os.chmod, "/pstore", 0o755)
         for name, faults, pstore_mode in (("directory sync fails", {"ZARN_FAIL": "fsync-directory"}, 0o755),
