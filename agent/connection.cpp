@@ -1,5 +1,6 @@
 #include "agent/connection.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -16,6 +17,7 @@
 #include "agent/guard_timer.h"
 #include "base/address.h"
 #include "base/output.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -43,11 +45,13 @@ std::optional<sockaddr_in> resolveAgent(const char* hostText, std::uint16_t port
   const hostent* host = gethostbyname(hostText);
   if (host == nullptr || host->h_addr_list[0] == nullptr) {
     reportSystemError("gethostbyname");
+    trace("host %s: not resolved", hostText);
     return std::nullopt;
   }
   const auto length =
       std::min(static_cast<std::size_t>(std::max(host->h_length, 0)), sizeof address.sin_addr);
   std::memcpy(&address.sin_addr, host->h_addr_list[0], length);
+  trace("host %s: %s", hostText, inet_ntoa(address.sin_addr));
   return address;
 }
 
@@ -59,6 +63,7 @@ std::optional<int> awaitConnection(int socket) {
   pollfd watched{socket, POLLIN | POLLOUT, POLLIN | POLLOUT};
   const int ready = ::poll(&watched, 1, kConnectWaitMilliseconds);
   if (ready == 0) {
+    trace("connect: no answer after %d ms", kConnectWaitMilliseconds);
     return std::nullopt;
   }
   if (ready > 0) {
@@ -81,10 +86,13 @@ std::optional<int> awaitConnection(int socket) {
 bool establish(int socket, const sockaddr_in& address) {
   const int flags = ::fcntl(socket, F_GETFL);
   ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+  trace("connect %s:%d", inet_ntoa(address.sin_addr), ntohs(address.sin_port));
+  const long long start = traceClockMilliseconds();
   std::optional<int> pendingError = 0;
   if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINPROGRESS) {
       reportSystemError("<error>connect error</error>");
+      trace("connect failed after %lld ms", traceClockMilliseconds() - start);
       return false;
     }
     pendingError = awaitConnection(socket);
@@ -93,7 +101,13 @@ bool establish(int socket, const sockaddr_in& address) {
     }
   }
   ::fcntl(socket, F_SETFL, flags);
-  return *pendingError == 0;
+  if (*pendingError != 0) {
+    trace("connect failed after %lld ms: %s", traceClockMilliseconds() - start,
+          std::strerror(*pendingError));
+    return false;
+  }
+  trace("connected after %lld ms", traceClockMilliseconds() - start);
+  return true;
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "base/output.h"
 #include "base/result.h"
+#include "base/trace.h"
 
 bool sendRequest(const UniqueFd& connection, std::string_view request) {
-  return ::write(connection.get(), request.data(), request.size()) ==
-         static_cast<ssize_t>(request.size());
+  const ssize_t written = ::write(connection.get(), request.data(), request.size());
+  traceBytes("sent", request.substr(0, static_cast<std::size_t>(std::max<ssize_t>(written, 0))));
+  return written == static_cast<ssize_t>(request.size());
 }
 
 int exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,

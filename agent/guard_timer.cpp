@@ -7,6 +7,7 @@
 
 #include "base/output.h"
 #include "base/result.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ void onGuardTimeout(int /*signalNumber*/) {
   // Output is never buffered, so a plain write lands after all earlier output.
   constexpr std::string_view kMessage = "<error>connection timeout</error>";
   writeAll(STDOUT_FILENO, kMessage);
+  traceFromHandler("guard timer ran out");
+  traceFromHandler("exit status 2");
   _exit(kExitGuardTimeout);
 }
 
@@ -53,6 +56,11 @@ bool armGuardTimer(int waitSeconds) {
     return false;
   }
   armed = seconds > 0;
+  if (armed) {
+    trace("guard timer armed: %u s", seconds);
+  } else {
+    trace("guard timer not armed: the run may wait forever");
+  }
   return true;
 }
 

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <span>
 
 #include "agent/vpd.h"
 #include "base/output.h"
 #include "base/result.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -19,12 +21,23 @@ constexpr char kEndOfText = '\x03';
 using ReplyBuffer = std::array<char, 256>;
 constexpr std::size_t kReadSize = sizeof(ReplyBuffer) - 1;
 
+void traceRead(const ReplyBuffer& buffer, ssize_t n) {
+  if (n > 0) {
+    traceBytes("read", std::span(buffer.data(), static_cast<std::size_t>(n)));
+  } else if (n == 0) {
+    trace("read 0 bytes: the agent closed the connection");
+  } else {
+    trace("read failed: %s", std::strerror(errno));
+  }
+}
+
 void reportAbnormalClosure() { writeOut("<error>Abnormal socket closure</error></zarn>\n"); }
 
 // The whole block must come in the first read.
 int relayVpdBlock(const UniqueFd& connection, const char* filename) {
   ReplyBuffer buffer{};
   const ssize_t n = ::read(connection.get(), buffer.data(), kReadSize);
+  traceRead(buffer, n);
   if (n == 0) {
     reportAbnormalClosure();
     return kResultOk;
@@ -39,8 +52,11 @@ int relayVpdBlock(const UniqueFd& connection, const char* filename) {
 // A failed read is tried again while the guard timer bounds the retries;
 // without the timer it ends the reply as a closed connection would.
 ssize_t readChunk(const UniqueFd& connection, int waitSeconds, ReplyBuffer& buffer) {
-  for (;;) {
+  for (bool failedBefore = false;; failedBefore = true) {
     const ssize_t n = ::read(connection.get(), buffer.data(), kReadSize);
+    if (n >= 0 || !failedBefore) {
+      traceRead(buffer, n);
+    }
     if (n >= 0 || waitSeconds <= 0) {
       return std::max<ssize_t>(n, 0);
     }
@@ -54,6 +70,7 @@ bool relayTextChunk(std::span<char> chunk) {
   const auto endOfText = std::find(chunk.begin(), chunk.end(), kEndOfText);
   const bool complete = endOfText != chunk.end();
   if (complete) {
+    trace("end of text");
     *endOfText = '\n';
   }
   writeAll(STDOUT_FILENO, chunk);

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "base/output.h"
 #include "base/temporary_file.h"
 #include "base/text_slot.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -69,14 +71,20 @@ bool beginReplacement(FileReplacement& replacement, const char* target, const ch
 bool commitReplacement(FileReplacement& replacement) {
   if (replacement.temporary[0] != '\0') {
     if (renameDurably(replacement.file, replacement.temporary.data(), replacement.target.data())) {
+      trace("save %s: by rename", replacement.target.data());
       return true;
     }
-    if (errno != EBUSY || !moveIntoJournal(replacement)) {
+    const int error = errno;
+    trace("save %s: by rename: %s", replacement.target.data(), std::strerror(error));
+    if (error != EBUSY || !moveIntoJournal(replacement)) {
       abandonReplacement(replacement);
       return false;
     }
   }
-  if (!finishRewrite(replacement.inPlace, replacement.file)) {
+  const bool rewritten = finishRewrite(replacement.inPlace, replacement.file);
+  trace("save %s: in place, journal %s%s", replacement.target.data(), replacement.inPlace.journal,
+        rewritten ? "" : ": failed");
+  if (!rewritten) {
     return false;
   }
   giveToRootIfAsked(replacement, replacement.inPlace.target.get());

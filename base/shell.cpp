@@ -7,6 +7,8 @@
 #include <array>
 #include <string_view>
 
+#include "base/trace.h"
+
 extern char** environ;
 
 namespace {
@@ -64,6 +66,16 @@ class TerminalSignalsIgnored {
   sigset_t forShell_{};
 };
 
+void traceShellLine(const char* commandLine, bool ended, int status) {
+  if (!ended) {
+    trace("shell \"%s\": not run", commandLine);
+  } else if (WIFEXITED(status)) {
+    trace("shell \"%s\": status %d", commandLine, WEXITSTATUS(status));
+  } else {
+    trace("shell \"%s\": ended by signal %d", commandLine, WTERMSIG(status));
+  }
+}
+
 }  // namespace
 
 bool runShellLine(const char* commandLine) {
@@ -82,5 +94,7 @@ bool runShellLine(const char* commandLine) {
       posix_spawn(&child, shell, nullptr, &attributes, arguments, shellEnvironment(environment));
   posix_spawnattr_destroy(&attributes);
   int status{};
-  return spawned == 0 && waitpid(child, &status, 0) == child && status == 0;
+  const bool ended = spawned == 0 && waitpid(child, &status, 0) == child;
+  traceShellLine(commandLine, ended, status);
+  return ended && status == 0;
 }

@@ -10,6 +10,7 @@ enum class OptionKind {
   kCommand,    // the one command of the run: sets the command letter
   kParameter,  // fills a field for the command
   kImmediate,  // runs at once and ends the run, whatever else was given
+  kTrace,      // the run's steps are traced on standard error
 };
 
 // The request a command sends: its format's "%c" takes the command letter,
@@ -109,6 +110,7 @@ inline constexpr OptionRow kOptionTable[] = {
     {"wait",           'w',  kParameter, kWaitSeconds},
     {"help",           '?',  kImmediate, kNone,        {},                      kNotRead,  runHelp},
     {"version",        '\0', kImmediate, kNone,        {},                      kNotRead,  runVersion},
+    {"trace",          '\0', kTrace,     kNone},
 };
 // clang-format on
 

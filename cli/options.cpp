@@ -8,6 +8,7 @@
 #include "base/number.h"
 #include "base/output.h"
 #include "base/result.h"
+#include "base/trace.h"
 #include "cli/command_table.h"
 #include "cli/usage.h"
 
@@ -119,6 +120,9 @@ ParseOutcome parseCommandLine(int argc, char** argv, InvocationState state) {
     }
     if (row->kind == OptionKind::kImmediate) {
       return {row, kResultOk, state};
+    }
+    if (row->kind == OptionKind::kTrace) {
+      enableTrace();
     }
     if (row->kind == OptionKind::kCommand) {
       command = row;

@@ -1,14 +1,18 @@
 #include "link/driver.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "base/address.h"
 #include "base/output.h"
 #include "base/result.h"
+#include "base/trace.h"
 #include "base/unique_fd.h"
 #include "link/save.h"
 #include "link/settings.h"
@@ -32,6 +36,7 @@ constexpr char kQueryCannotOpen[] = "ZARN: failed top open the driver";
 UniqueFd openDriver(const char* complaint) {
   UniqueFd driver(::open(kDriverPath, O_RDWR | O_CLOEXEC));
   if (!driver.valid()) {
+    trace("driver %s: cannot open: %s", kDriverPath, std::strerror(errno));
     printErr("%s %s\n", complaint, kDriverPath);
   }
   return driver;
@@ -40,6 +45,7 @@ UniqueFd openDriver(const char* complaint) {
 int setAddress(const UniqueFd& driver, unsigned long request, const char* requestName,
                in_addr address) {
   const int result = ::ioctl(driver.get(), request, &address.s_addr);
+  trace("driver %s %s: %d", requestName, inet_ntoa(address), result);
   if (result < 0) {
     printErr("RUVO_CONFIG: ioctl %s failed %d\n", requestName, result);
   }
@@ -93,7 +99,9 @@ PlatformQuery queryPlatformAddress() {
   }
   in_addr answer{};
   if (::ioctl(driver.get(), GET_PLAT_IP_IOCTL, &answer.s_addr) < 0) {
+    trace("driver GET_PLAT_IP_IOCTL: failed, the settings file is read instead");
     return {true, std::nullopt};
   }
+  trace("driver GET_PLAT_IP_IOCTL: %s", inet_ntoa(answer));
   return {true, answer};
 }

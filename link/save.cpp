@@ -14,6 +14,7 @@
 #include "base/output.h"
 #include "base/private_lock.h"
 #include "base/shell.h"
+#include "base/trace.h"
 #include "link/hosts_table.h"
 #include "link/settings.h"
 #include "link/settings_text.h"
@@ -62,7 +63,11 @@ bool commitTogether(FileReplacement& settings, FileReplacement& hosts, bool host
 
 }  // namespace
 
-SaveLock lockSaves() { return SaveLock{takePrivateLock(kSaveLock)}; }
+SaveLock lockSaves() {
+  SaveLock lock{takePrivateLock(kSaveLock)};
+  trace("save lock %s: %s", kSaveLock, lock.file.valid() ? "taken" : "not to be had");
+  return lock;
+}
 
 void completeInterruptedSaves(const SaveLock& lock) {
   if (!lock.file.valid()) {

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "base/address.h"
 #include "base/output.h"
+#include "base/trace.h"
 #include "base/unique_fd.h"
 #include "link/settings_scan.h"
 
@@ -11,7 +13,7 @@ SettingsRead readSettingsFile(const char* path, const LinkSettings& start) {
   // Not blocking, so that a FIFO or a device cannot hold the run up.
   const UniqueFd file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file.valid()) {
-    return {start, false};
+    return {start, false, false};
   }
   struct stat status {};
   if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -20,11 +22,31 @@ SettingsRead readSettingsFile(const char* path, const LinkSettings& start) {
   return scanSettingsFields(file.get(), start);
 }
 
+namespace {
+
+void traceSettings(const SettingsRead& read) {
+  if (!tracing()) {
+    return;
+  }
+  TextSlot sp{};
+  TextSlot platform{};
+  setAddressText(sp, addressFromNumber(read.settings.spAddress));
+  setAddressText(platform, addressFromNumber(read.settings.platformAddress));
+  trace("settings %s: %s: sp %s, platform %s, port %d", kSettingsPath,
+        !read.present    ? "none, built-in"
+        : read.malformed ? "malformed, built-in from the first unreadable field"
+                         : "read",
+        sp.data(), platform.data(), read.settings.agentPort);
+}
+
+}  // namespace
+
 LinkSettings loadStartupSettings() {
   const SettingsRead read = readSettingsFile(kSettingsPath, kDefaultLinkSettings);
   if (read.malformed) {
     printOut("<error>%s invalid file format</error>\n", kSettingsPath);
   }
+  traceSettings(read);
   return read.settings;
 }
 

@@ -19,6 +19,7 @@ inline constexpr LinkSettings kDefaultLinkSettings{0xa9fe6502, 0xa9fe6503, 6789}
 struct SettingsRead {
   LinkSettings settings;
   bool malformed;
+  bool present = true;  // false: the file could not be opened
 };
 
 // Reads the settings file at `path`. A file that cannot be opened gives

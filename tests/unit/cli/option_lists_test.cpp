@@ -17,7 +17,10 @@ namespace {
 
 using Listing = std::set<std::string>;
 
-bool isParameter(const OptionRow& row) { return row.kind == OptionKind::kParameter; }
+// A parameter shapes the run of the command; --trace is listed with them.
+bool isParameter(const OptionRow& row) {
+  return row.kind == OptionKind::kParameter || row.kind == OptionKind::kTrace;
+}
 bool isCommand(const OptionRow& row) { return row.kind == OptionKind::kCommand; }
 bool isImmediate(const OptionRow& row) { return row.kind == OptionKind::kImmediate; }
 

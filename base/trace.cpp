@@ -1,0 +1,92 @@
+#include "base/trace.h"
+
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+
+#include "base/output.h"
+
+namespace {
+
+// Read by the guard timer's handler too.
+volatile sig_atomic_t traceOn = 0;
+
+constexpr std::string_view kPrefix = "trace: ";
+
+// One escaped byte: at most four characters.
+std::size_t escape(char byte, std::span<char, 4> out) {
+  const auto value = static_cast<unsigned char>(byte);
+  constexpr std::string_view kSimple = "\\\\\"\"\nn\rr\tt";
+  for (std::size_t i = 0; i < kSimple.size(); i += 2) {
+    if (byte == kSimple[i]) {
+      out[0] = '\\';
+      out[1] = kSimple[i + 1];
+      return 2;
+    }
+  }
+  if (value >= 0x20 && value < 0x7f) {
+    out[0] = byte;
+    return 1;
+  }
+  constexpr std::string_view kHex = "0123456789abcdef";
+  out[0] = '\\';
+  out[1] = 'x';
+  out[2] = kHex[value >> 4U];
+  out[3] = kHex[value & 0xfU];
+  return 4;
+}
+
+}  // namespace
+
+void enableTrace() { traceOn = 1; }
+
+bool tracing() { return traceOn != 0; }
+
+void trace(const char* format, ...) {
+  if (!tracing()) {
+    return;
+  }
+  std::array<char, BUFSIZ> line{};
+  kPrefix.copy(line.data(), kPrefix.size());
+  const std::span<char> text = std::span(line).subspan(kPrefix.size());
+  va_list args;
+  va_start(args, format);
+  const int wanted = std::vsnprintf(text.data(), text.size() - 1, format, args);
+  va_end(args);
+  const std::size_t length =
+      std::min(static_cast<std::size_t>(std::max(wanted, 0)), text.size() - 2);
+  text[length] = '\n';
+  writeAll(STDERR_FILENO, std::span(line.data(), kPrefix.size() + length + 1));
+}
+
+void traceBytes(const char* what, std::span<const char> bytes) {
+  if (!tracing()) {
+    return;
+  }
+  // Four characters a byte at most: a read of 255 bytes fits.
+  std::array<char, 4 * 256 + 1> escaped{};
+  std::size_t length = 0;
+  for (const char byte : bytes.first(std::min<std::size_t>(bytes.size(), 256))) {
+    length += escape(byte, std::span<char, 4>(escaped.data() + length, 4));
+  }
+  trace("%s %zu bytes: \"%.*s\"", what, bytes.size(), static_cast<int>(length), escaped.data());
+}
+
+void traceFromHandler(std::string_view line) {
+  if (tracing()) {
+    writeAll(STDERR_FILENO, kPrefix);
+    writeAll(STDERR_FILENO, line);
+    writeAll(STDERR_FILENO, std::string_view("\n"));
+  }
+}
+
+long long traceClockMilliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

@@ -1,0 +1,63 @@
+"""--trace: one reading of standard error explains each silent failure, and standard output
+and the status are what they are without it."""
+import re
+
+import harness
+from harness import DONE, PLATFORM, TIMEOUT
+
+TRACE_LINE = re.compile(rb"trace: [^\n]*\n")
+
+
+class TraceTest(harness.SandboxTest):
+    def traced(self, *args):
+        """Runs zarn without and with --trace, each from no settings file; the trace, once
+        the two runs agree."""
+        harness.remove(harness.SETTINGS)
+        plain = self.zarn(*args)
+        harness.remove(harness.SETTINGS)
+        traced = self.zarn("--trace", *args)
+        self.assertEqual((traced.out, traced.status), (plain.out, plain.status))
+        self.assertEqual(TRACE_LINE.sub(b"", traced.err), plain.err)
+        self.assertTrue(traced.err.endswith(f"trace: exit status {plain.status}\n".encode()))
+        return plain, traced.err.decode()
+
+    def test_each_silent_failure_is_explained(self):
+        self.ip("neigh", "replace", "169.254.101.9", "lladdr", "02:00:00:00:00:09",
+                "dev", "ruvo0", "nud", "permanent")
+        cases = [  # agent flags, args -> output, status, what the trace says
+            (None, ["-T", "-w", "2"], b"", 242,
+             rf"connect {PLATFORM}:6789\ntrace: connect failed after \d+ ms: Connection refused\n"),
+            ([], ["-T", "-w", "1", "-I", "169.254.101.9"], TIMEOUT, 2,
+             r"connect 169.254.101.9:6789\ntrace: guard timer ran out\n"),
+            (["--close-early", "--no-etx"], ["-T", "-w", "2"], None, 0,
+             r"read 0 bytes: the agent closed the connection\n"),
+            (["--silent"], ["-T", "-w", "1"], TIMEOUT, 2,
+             r"connected after \d+ ms\ntrace: sent 1 bytes: \"T\"\ntrace: guard timer ran out\n"),
+            (["--reply", "a\\x00b\\\\\""], ["-T", "-w", "2"], b"a b\\\"\n", 0,
+             r"read 6 bytes: \"a\\x00b\\\\\\\"\\x03\"\ntrace: end of text\n"),
+            ([], ["-L", "-w", "0"], None, 0, r"guard timer not armed: the run may wait forever\n"),
+            ([], ["-J", "-a", "10.1.1.1", "-w", "2"], DONE, 0,
+             r"settings /pstore/ruvo_config: none, built-in: sp 169.254.101.2, platform "
+             rf"{PLATFORM}, port 6789\n(.*\n)*trace: save lock /pstore/zarn.lock: taken\n"
+             rf"trace: driver SET_PLAT_IP_IOCTL {PLATFORM}: 0\n(.*\n)*"
+             r"trace: save /etc/hosts: by rename\n"
+             r"trace: shell \"/usr/local/bin/spIpConfig.sh; /usr/local/bin/addHosts.sh;\": status 0\n"),
+        ]
+        for script in ("spIpConfig.sh", "addHosts.sh"):
+            self.install_script(script, "exit 0\n")
+        for flags, args, out, status, explanation in cases:
+            with self.subTest(flags=flags, args=args):
+                if flags is None:
+                    r, trace = self.traced(*args)
+                else:
+                    with self.agent(*flags):
+                        r, trace = self.traced(*args)
+                if out is not None:
+                    self.assertEqual((r.out, r.status), (out, status))
+                self.assertRegex(trace, explanation)
+
+    def test_a_driver_refusal_is_explained(self):
+        self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}
+        r, trace = self.traced("--configRuvo")
+        self.assertEqual(r.status, 255)
+        self.assertIn(f"trace: driver SET_PLAT_IP_IOCTL {PLATFORM}: -1\n", trace)
