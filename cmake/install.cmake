@@ -1,6 +1,7 @@
 # What `cmake --install` puts on a machine and what `cpack -G DEB` packs:
-# the program, stripped, its manual page and bash completion, and the
-# package's copyright file and changelog. The agent simulator is a
+# the program, stripped, its manual page and bash completion, the package's
+# copyright file and changelog, the agent protocol notes, and example boot files (a systemd unit and an
+# init script) that run `zarn --configRuvo` at boot. The agent simulator is a
 # development tool and goes in only when asked for, with
 # -DZARN_INSTALL_AGENT_SIM=ON or `cmake --install BUILD --component agent-sim`.
 include(GNUInstallDirs)
@@ -52,8 +53,13 @@ install(TARGETS zarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zarn)
 install(FILES ${packaging_dir}/zarn.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT zarn)
 install(FILES packaging/zarn.bash-completion RENAME zarn
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT zarn)
-install(FILES ${packaging_dir}/copyright ${packaging_dir}/changelog.gz
+install(FILES ${packaging_dir}/copyright ${packaging_dir}/changelog.gz docs/protocol.md
         DESTINATION ${zarn_docdir} COMPONENT zarn)
+# Examples, not installed as boot files: the integrator picks the one that
+# fits the SP's init and copies it into place.
+install(FILES packaging/examples/zarn-config-ruvo.service
+              packaging/examples/zarn-config-ruvo.init
+        DESTINATION ${zarn_docdir}/examples COMPONENT zarn)
 
 if(TARGET zarn-agent-sim)
   if(ZARN_INSTALL_AGENT_SIM)

@@ -2,9 +2,9 @@
 # shellcheck disable=SC2016  # the bash -c and awk programs expand their own arguments
 # Installs a configured and built tree into a scratch DESTDIR, packs it with
 # `cpack -G DEB`, and checks what both hold: the program, stripped, its manual
-# page and bash completion, the copyright file and changelog, and the agent
-# simulator only when it was asked for. lintian must find no error and no
-# warning in the package.
+# page and bash completion, the copyright file and changelog, the example boot
+# files, and the agent simulator only when it was asked for. lintian must find
+# no error and no warning in the package.
 #   tests/package/check-install.sh BUILD_DIR
 set -uo pipefail
 
@@ -36,14 +36,24 @@ silent() {
     [ -z "$output" ] || { echo "$output"; return 1; }
 }
 holds() { grep -qxF -e "$2" "$1" || { echo "missing $2"; return 1; }; }
+exits() {
+    local wanted=$1 status
+    shift
+    "$@"
+    status=$?
+    [ "$status" -eq "$wanted" ] || { echo "exit status $status, not $wanted"; return 1; }
+}
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 matches() { [[ $1 =~ $2 ]]; }
 formats() { gzip -dc "$1" | groff -ww -z -man; }
 
 package=zarn
 [ "$(cache_value ZARN_STATIC)" = ON ] && package=zarn-static
+examples=usr/share/doc/$package/examples
 main_files=(usr/bin/zarn usr/share/man/man1/zarn.1.gz usr/share/bash-completion/completions/zarn
-            "usr/share/doc/$package/copyright" "usr/share/doc/$package/changelog.gz")
+            "usr/share/doc/$package/copyright" "usr/share/doc/$package/changelog.gz"
+            "usr/share/doc/$package/protocol.md"
+            "$examples/zarn-config-ruvo.service" "$examples/zarn-config-ruvo.init")
 sim_files=(usr/bin/zarn-agent-sim usr/share/man/man1/zarn-agent-sim.1.gz)
 sim_built=false
 [ -x "$build/zarn-agent-sim" ] && sim_built=true
@@ -83,6 +93,34 @@ check "the completion registers itself" \
 bash -c 'source "$1"; COMP_WORDS=(zarn --get); COMP_CWORD=1; _zarn; printf "%s\n" "${COMPREPLY[@]}"' \
     _ "$completion" >"$scratch/offered" 2>&1
 check "the completion offers the options" holds "$scratch/offered" "--getTime"
+
+# The example unit, verified against the installed tree (--root): its
+# ExecStart must name the installed program and its Documentation= the
+# installed manual page. verify only looks at the program, so a PowerPC one
+# does too. It warns of unknown keys and bad values but still exits 0.
+unit_root=$scratch/unit-root
+mkdir -p "$unit_root/usr/bin" "$unit_root/usr/lib/systemd/system"
+cp "$tree/usr/bin/zarn" "$unit_root/usr/bin/" 2>/dev/null
+cp "$tree/$examples/zarn-config-ruvo.service" "$unit_root/usr/lib/systemd/system/" 2>/dev/null
+check "systemd-analyze verify accepts the example unit" \
+    silent env MANPATH="$tree/usr/share/man" \
+    systemd-analyze verify --root="$unit_root" zarn-config-ruvo.service
+
+# The example init script parses, and its start runs zarn --configRuvo and
+# ends with zarn's status. It runs against a stub, and only when the stub is
+# the one zarn it can reach.
+init=$tree/$examples/zarn-config-ruvo.init
+check "the example init script parses" sh -n "$init"
+stub=$scratch/zarn-stub
+printf '%s\n' '#!/bin/sh' "echo \"\$*\" >\"$stub.args\"" 'exit 3' >"$stub"
+chmod +x "$stub"
+sed "s|/usr/bin/zarn|$stub|g" "$init" >"$scratch/init" 2>/dev/null
+if grep -e --configRuvo "$scratch/init" | grep -qvF "$stub"; then
+    check "the init script runs /usr/bin/zarn --configRuvo" false
+else
+    check "the init script's start ends with zarn's status" exits 3 sh "$scratch/init" start
+    check "the init script's start runs zarn --configRuvo" holds "$stub.args" --configRuvo
+fi
 
 # The Debian package, built beside the tree, not inside it.
 check "cpack -G DEB" cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package"
