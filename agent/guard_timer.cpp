@@ -7,6 +7,7 @@
 
 #include "base/output.h"
 #include "base/result.h"
+#include "base/system_log.h"
 #include "base/trace.h"
 
 namespace {
@@ -30,6 +31,7 @@ void onGuardTimeout(int /*signalNumber*/) {
   // Output is never buffered, so a plain write lands after all earlier output.
   constexpr std::string_view kMessage = "<error>connection timeout</error>";
   writeAll(STDOUT_FILENO, kMessage);
+  sendTimeoutLogLine();
   traceFromHandler("guard timer ran out");
   traceFromHandler("exit status 2");
   _exit(kExitGuardTimeout);

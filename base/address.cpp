@@ -11,3 +11,19 @@ std::optional<in_addr> parseAddress(const char* text) {
 }
 
 void setAddressText(TextSlot& slot, in_addr address) { setText(slot, inet_ntoa(address)); }
+
+TextSlot addressText(in_addr address) {
+  TextSlot text{};
+  setAddressText(text, address);
+  return text;
+}
+
+TextSlot canonicalAddressText(const char* text) {
+  const std::optional<in_addr> address = parseAddress(text);
+  if (address) {
+    return addressText(*address);
+  }
+  TextSlot invalid{};
+  setText(invalid, "invalid");
+  return invalid;
+}

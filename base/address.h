@@ -17,3 +17,8 @@ std::optional<in_addr> parseAddress(const char* text);
 
 // Dotted-quad text of `address`.
 void setAddressText(TextSlot& slot, in_addr address);
+TextSlot addressText(in_addr address);
+
+// The dotted quad of the address `inet_aton` reads from `text`, or "invalid":
+// never the text as it was typed.
+TextSlot canonicalAddressText(const char* text);

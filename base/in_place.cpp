@@ -10,6 +10,7 @@
 
 #include "base/held_signals.h"
 #include "base/output.h"
+#include "base/system_log.h"
 #include "base/temporary_file.h"
 #include "base/text_slot.h"
 
@@ -53,6 +54,8 @@ bool commitJournal(const InPlaceRewrite& rewrite, int journal) {
 
 void reportIncomplete(const char* target, const char* journalPath) {
   printErr("ZARN: unable to complete the interrupted save of %s from %s\n", target, journalPath);
+  logChange(LogLevel::kError, "unable to complete the interrupted save of %s from %s", target,
+            journalPath);
 }
 
 // Applies a journal that fits `target`, open for reading and writing.
@@ -71,6 +74,8 @@ bool replay(const char* target, const char* journalPath, int file, const FoundJo
   }
   removeDurably(journalPath);
   printErr("ZARN: completed the interrupted save of %s from %s\n", target, journalPath);
+  logChange(LogLevel::kWarning, "completed the interrupted save of %s from %s", target,
+            journalPath);
   return true;
 }
 

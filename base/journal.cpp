@@ -14,6 +14,7 @@
 
 #include "base/checksum.h"
 #include "base/output.h"
+#include "base/system_log.h"
 #include "base/text_slot.h"
 
 namespace {
@@ -256,9 +257,14 @@ void setJournalAside(const char* path, const char* target, const char* reason) {
     if (::rename(path, aside.data()) == 0) {
       syncDirectoryOf(path);
       printErr("ZARN: journal %s for %s set aside as %s: %s\n", path, target, aside.data(), reason);
+      logChange(LogLevel::kWarning, "journal %s for %s set aside as %s: %s", path, target,
+                aside.data(), reason);
       return;
     }
   }
+  const int error = errno;
   printErr("ZARN: journal %s for %s cannot be set aside (%s): %s\n", path, target, reason,
-           std::strerror(errno));
+           std::strerror(error));
+  logChange(LogLevel::kError, "journal %s for %s cannot be set aside (%s): %s", path, target,
+            reason, std::strerror(error));
 }

@@ -12,6 +12,7 @@
 #include "base/address.h"
 #include "base/output.h"
 #include "base/result.h"
+#include "base/system_log.h"
 #include "base/trace.h"
 #include "base/unique_fd.h"
 #include "link/save.h"
@@ -52,6 +53,22 @@ int setAddress(const UniqueFd& driver, unsigned long request, const char* reques
   return result;
 }
 
+// The platform end first, then the SP end.
+int pushIntoDriver(const LinkSettings& settings) {
+  const UniqueFd driver = openDriver(kCannotOpen);
+  if (!driver.valid()) {
+    return kResultNoEntry;
+  }
+  const int platform = setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL",
+                                  addressFromNumber(settings.platformAddress));
+  if (platform < 0) {
+    return platform;
+  }
+  const int sp =
+      setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL", addressFromNumber(settings.spAddress));
+  return std::min(sp, kResultOk);
+}
+
 }  // namespace
 
 int setPlatformAddress(const char* addressText) {
@@ -70,20 +87,21 @@ int setPlatformAddress(const char* addressText) {
 int pushLinkSettings() {
   const std::optional<LinkSettings> settings = readLinkSettings();
   if (!settings) {
+    logChange(LogLevel::kError, "the driver was not given the link settings: %s is malformed",
+              kSettingsPath);
     return kResultProtocol;
   }
-  const UniqueFd driver = openDriver(kCannotOpen);
-  if (!driver.valid()) {
-    return kResultNoEntry;
+  const int result = pushIntoDriver(*settings);
+  const TextSlot platform = addressText(addressFromNumber(settings->platformAddress));
+  const TextSlot sp = addressText(addressFromNumber(settings->spAddress));
+  if (result < 0) {
+    logChange(LogLevel::kError, "the driver was not given platform %s, sp %s: %s %d",
+              platform.data(), sp.data(),
+              result == kResultNoEntry ? "no node, result" : "a request failed with", result);
+  } else {
+    logChange(LogLevel::kNotice, "gave the driver platform %s, sp %s", platform.data(), sp.data());
   }
-  const int platform = setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL",
-                                  addressFromNumber(settings->platformAddress));
-  if (platform < 0) {
-    return platform;
-  }
-  const int sp = setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL",
-                            addressFromNumber(settings->spAddress));
-  return std::min(sp, kResultOk);
+  return result;
 }
 
 int configRuvo() {

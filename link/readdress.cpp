@@ -2,20 +2,28 @@
 
 #include "agent/exchange.h"
 #include "agent/guard_timer.h"
+#include "base/address.h"
 #include "base/output.h"
 #include "base/result.h"
+#include "base/system_log.h"
 #include "link/driver.h"
 #include "link/save.h"
 
 namespace {
 
+void logReAddressing(const ReAddressing& move, const char* request) {
+  logChange(LogLevel::kNotice, "re-addressing the link to platform %s, sp %s: %s %s port %d",
+            canonicalAddressText(move.newPlatformAddress).data(),
+            canonicalAddressText(move.spAddress).data(), request,
+            canonicalAddressText(move.platform.host).data(), move.platform.port);
+}
+
 // The agent sends no reply to a re-addressing request, and a request that
 // does not arrive is not reported: the SP end goes on regardless.
 void tellPlatform(const ReAddressing& move) {
   const UniqueFd connection = connectAgent(move.platform);
-  if (connection.valid()) {
-    sendRequest(connection, move.request);
-  }
+  const bool sent = connection.valid() && sendRequest(connection, move.request);
+  logReAddressing(move, sent ? "request sent to" : "request not sent, no connection to");
 }
 
 }  // namespace
@@ -31,6 +39,8 @@ int reAddressLink(const ReAddressing& move) {
   }
   if (timerArmed) {
     tellPlatform(move);
+  } else {
+    logReAddressing(move, "request not sent, the guard timer could not be armed, for");
   }
   saveLinkSettings(lock, move.newPlatformAddress, move.spAddress, move.platform.port);
   // The save completed any interrupted one under this lock; what the driver

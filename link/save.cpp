@@ -4,16 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
 
+#include "base/address.h"
 #include "base/file_replace.h"
 #include "base/held_signals.h"
 #include "base/in_place.h"
 #include "base/output.h"
 #include "base/private_lock.h"
 #include "base/shell.h"
+#include "base/system_log.h"
 #include "base/trace.h"
 #include "link/hosts_table.h"
 #include "link/settings.h"
@@ -43,27 +46,65 @@ void reportSettingsUnsaved() {
   printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
 }
 
+enum class Committed { kNeither, kSettingsOnly, kBoth };
+
 // The guard timer and the ending signals wait from the settings' commit to
 // the hosts table's, so that a timeout leaves both files old or both new.
-// True when both were committed; otherwise what was not is reported.
-bool commitTogether(FileReplacement& settings, FileReplacement& hosts, bool hostsPrepared) {
+// What was not committed is reported.
+Committed commitTogether(FileReplacement& settings, FileReplacement& hosts, bool hostsPrepared) {
   const HeldSignals untilBothCommitted;
   if (!commitReplacement(settings)) {
     abandonReplacement(hosts);
     reportSettingsUnsaved();
-    return false;
+    return Committed::kNeither;
   }
   if (!hostsPrepared || !commitReplacement(hosts)) {
     // The closing tag's misspelling is part of the output callers match.
     writeOut("<error>Unable to save host information</error?\n");
-    return false;
+    return Committed::kSettingsOnly;
   }
-  return true;
+  return Committed::kBoth;
+}
+
+// "platform A -> B, sp C -> D, port P -> Q", every value taken from a number,
+// so that no text of the command line reaches the log as it was typed.
+struct SettingsChange {
+  std::array<char, 160> text{};
+};
+
+SettingsChange describeChange(const LinkSettings& old, const char* platformText, const char* spText,
+                              int port) {
+  SettingsChange change;
+  formatText(change.text, "platform %s -> %s, sp %s -> %s, port %d -> %d",
+             addressText(addressFromNumber(old.platformAddress)).data(),
+             canonicalAddressText(platformText).data(),
+             addressText(addressFromNumber(old.spAddress)).data(),
+             canonicalAddressText(spText).data(), old.agentPort, port);
+  return change;
+}
+
+void logSave(Committed committed, const SettingsChange& change) {
+  switch (committed) {
+    case Committed::kBoth:
+      logChange(LogLevel::kNotice, "saved the link settings and the hosts table: %s",
+                change.text.data());
+      return;
+    case Committed::kSettingsOnly:
+      logChange(LogLevel::kError, "saved the link settings but not the hosts table %s: %s",
+                kHostsPath, change.text.data());
+      return;
+    case Committed::kNeither:
+      logChange(LogLevel::kError, "link settings not saved, %s could not be written: %s",
+                kSettingsPath, change.text.data());
+      return;
+  }
 }
 
 }  // namespace
 
 SaveLock lockSaves() {
+  // Whatever follows changes the link; the timer may end it anywhere.
+  prepareTimeoutLogLine("the guard timer ended a run that was changing the link");
   SaveLock lock{takePrivateLock(kSaveLock)};
   trace("save lock %s: %s", kSaveLock, lock.file.valid() ? "taken" : "not to be had");
   return lock;
@@ -84,17 +125,28 @@ void completeInterruptedSaves(const SaveLock& lock) {
 void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText,
                       int port) {
   ::umask(kFileCreationMask);
+  const SettingsChange change = describeChange(
+      readSettingsFile(kSettingsPath, kDefaultLinkSettings).settings, platformText, spText, port);
   SettingsText content{};
   FileReplacement settings;
   FileReplacement hosts;
-  if (!lock.file.valid() ||
-      !prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, port))) {
+  if (!lock.file.valid()) {
     reportSettingsUnsaved();
+    logChange(LogLevel::kError, "link settings not saved, the save lock %s could not be had: %s",
+              kSaveLock, change.text.data());
+    return;
+  }
+  if (!prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, port))) {
+    reportSettingsUnsaved();
+    logSave(Committed::kNeither, change);
     return;
   }
   const bool hostsPrepared = prepareHostEntry(hosts, kHostsPath, kHostsJournal, platformText);
-  if (commitTogether(settings, hosts, hostsPrepared) && !runShellLine(kScriptsLine)) {
+  const Committed committed = commitTogether(settings, hosts, hostsPrepared);
+  logSave(committed, change);
+  if (committed == Committed::kBoth && !runShellLine(kScriptsLine)) {
     writeOut("<error>spIpConfig.sh script failed</error>\n");
+    logChange(LogLevel::kWarning, "the network scripts failed after the save: %s", kScriptsLine);
   }
 }
 

@@ -28,15 +28,13 @@ void traceSettings(const SettingsRead& read) {
   if (!tracing()) {
     return;
   }
-  TextSlot sp{};
-  TextSlot platform{};
-  setAddressText(sp, addressFromNumber(read.settings.spAddress));
-  setAddressText(platform, addressFromNumber(read.settings.platformAddress));
   trace("settings %s: %s: sp %s, platform %s, port %d", kSettingsPath,
         !read.present    ? "none, built-in"
         : read.malformed ? "malformed, built-in from the first unreadable field"
                          : "read",
-        sp.data(), platform.data(), read.settings.agentPort);
+        addressText(addressFromNumber(read.settings.spAddress)).data(),
+        addressText(addressFromNumber(read.settings.platformAddress)).data(),
+        read.settings.agentPort);
 }
 
 }  // namespace
