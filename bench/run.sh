@@ -15,6 +15,8 @@
 # Installs the Debian packages it needs (Debian 12). Not a test and not part
 # of CI: it takes a few minutes, mostly building.
 set -euo pipefail
+# The header above is the usage.
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mkdir -p "${1:-/tmp/zarn-bench}" && cd "${1:-/tmp/zarn-bench}" && pwd)
