@@ -52,7 +52,8 @@ std::array<char, 64> parentName() {
 
 // "<PRI>zarn[PID]: MESSAGE (uid N, parent NAME)", without a time stamp,
 // which the log daemon adds.
-std::size_t formatLine(LogLine& line, LogLevel level, const char* format, va_list args) {
+__attribute__((format(printf, 3, 0))) std::size_t formatLine(LogLine& line, LogLevel level,
+                                                             const char* format, va_list args) {
   std::size_t at = formatText(line, "<%d>zarn[%d]: ", kFacilityDaemon | static_cast<int>(level),
                               static_cast<int>(::getpid()))
                        .length;
