@@ -115,6 +115,9 @@ class LinkTest(harness.SandboxTest):
         self.ip("addr", "flush", "dev", "ruvo0")
         r = self.zarn("-j")
         self.assertEqual((r.out, r.err, r.status), (report(PLATFORM), b"", 0))
+        r = self.zarn("-j", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "socket"})
+        self.assertEqual((r.out, r.err, r.status),
+                         (report(PLATFORM) + b"<error>Unable to get ip addresses</error>", b"", 242))
 
     def test_pushes_the_platform_then_the_sp_address_from_the_numbers(self):
         pushed_50 = [f"{SET_PLAT} 169.254.50.3", f"{SET_SP} 169.254.50.2"]

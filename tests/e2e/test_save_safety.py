@@ -276,13 +276,19 @@ class SafetyTest(SafetyFixture):
         r = self.set_ruvo(env={"PATH": f"{self.dir}:/usr/bin"})
         self.assertEqual((r.out, read(path)), (DONE, "/usr/sbin:/usr/bin:/sbin:/bin\n"))
 
-    def test_a_fifo_as_settings_file_reads_as_malformed(self):
+    def test_a_fifo_as_settings_file_reads_as_malformed_and_as_table_is_not_saved(self):
         os.remove(SETTINGS)
         os.mkfifo(SETTINGS)
         for args, out, status in [(["-?"], STARTUP_BAD, 0), (["-O"], STARTUP_BAD + STRICT_BAD, 185)]:
             with self.subTest(args=args):
                 r = self.zarn(*args, timeout=5)
                 self.assertEqual((r.out, r.status), (out, status))
+        self.fresh(OLD_SETTINGS)
+        os.remove("/etc/hosts")
+        os.mkfifo("/etc/hosts")
+        self.addCleanup(os.remove, "/etc/hosts")  # before a write to it would block
+        r = self.set_ruvo()
+        self.assertEqual((r.out, read(SETTINGS), self.ran()), (NO_HOSTS + DONE, SAVED, []))
 
     def test_the_timer_ends_a_run_whose_output_nobody_reads(self):
         reader, writer = os.pipe()

@@ -1,4 +1,5 @@
 #include "link/settings.h"
+#include "link/settings_text.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,14 @@ TEST_F(SettingsFileRead, Texts) {
     std::fclose(file);
     expectRead(path, c.malformed, c.expected, c.name);
   }
+}
+
+// The numbers are eight hexadecimal digits, zero-padded: the first octet of
+// 9.8.7.6 is written as 09.
+TEST(SettingsFileWrite, WritesThreeLinesOfFixedForm) {
+  SettingsText out{};
+  EXPECT_EQ(formatLinkSettings(out, "10.1.1.1", "9.8.7.6", 6789),
+            "sp 9.8.7.6 0x09080706\np0 10.1.1.1 0x0a010101\nzarn 6789\n");
 }
 
 }  // namespace
