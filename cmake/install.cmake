@@ -58,7 +58,7 @@ install(FILES ${packaging_dir}/copyright ${packaging_dir}/changelog.gz docs/prot
 # Examples, not installed as boot files: the integrator picks the one that
 # fits the SP's init and copies it into place.
 install(FILES packaging/examples/zarn-config-ruvo.service
-              packaging/examples/zarn-config-ruvo.init
+              packaging/examples/zarn-config-ruvo.init packaging/examples/zarn-set-link.sh
         DESTINATION ${zarn_docdir}/examples COMPONENT zarn)
 
 if(TARGET zarn-agent-sim)

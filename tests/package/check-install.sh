@@ -53,7 +53,8 @@ examples=usr/share/doc/$package/examples
 main_files=(usr/bin/zarn usr/share/man/man1/zarn.1.gz usr/share/bash-completion/completions/zarn
             "usr/share/doc/$package/copyright" "usr/share/doc/$package/changelog.gz"
             "usr/share/doc/$package/protocol.md"
-            "$examples/zarn-config-ruvo.service" "$examples/zarn-config-ruvo.init")
+            "$examples/zarn-config-ruvo.service" "$examples/zarn-config-ruvo.init"
+            "$examples/zarn-set-link.sh")
 sim_files=(usr/bin/zarn-agent-sim usr/share/man/man1/zarn-agent-sim.1.gz)
 sim_built=false
 [ -x "$build/zarn-agent-sim" ] && sim_built=true

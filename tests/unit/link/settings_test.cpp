@@ -1,5 +1,4 @@
 #include "link/settings.h"
-#include "link/settings_text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,8 @@
 #include <system_error>
 #include <tuple>
 #include <vector>
+
+#include "link/settings_text.h"
 
 namespace {
 
