@@ -38,5 +38,10 @@ if git grep -n -E '#include "[^"]*\.\./' -- '*.c' '*.cpp' '*.h'; then
     fail "includes above climb out of their folder: name the header from its layer"
 fi
 
+# Every program the README names answers --help with its usage, status 0.
+for program in scripts/test scripts/demo scripts/sp-sandbox scripts/sp-vm bench/run.sh; do
+    "$program" --help >/dev/null || fail "$program --help does not end with status 0"
+done
+
 [ "$failed" -eq 0 ] && echo "lint: clean"
 exit "$failed"
