@@ -60,6 +60,10 @@ class Plan:
     def cut(self, mode, *argv):
         return self.add("cut", mode, *argv)
 
+    def cut_journal(self, mode, journal, edit, *argv):
+        edit = edit.encode() if isinstance(edit, str) else edit
+        return self.add("cut-journal", mode, journal, edit.hex(), *argv)
+
 
 class Facts:
     """What the steps reported: (key, value) pairs in order, by step number."""

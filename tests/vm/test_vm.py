@@ -2,7 +2,9 @@
 driver as a kernel module, /pstore and /etc on UBIFS over flash, and the
 agent simulator across the link's two NICs. The commands, then power cuts at
 every system call of the saves, run on two machines booted side by side,
-once, before the tests look at what they reported."""
+once, before the tests look at what they reported. Cuts while a save writes the
+hosts table's journal are each followed by an administrator's edit of the
+table before the save runs again."""
 import concurrent.futures
 import os
 import sys
@@ -185,7 +187,7 @@ class SaveTest(VmTest):
         settings, hosts, pstore, scripts = self.port_files
         self.assertEqual(self.facts.file(settings), settings_text(port=7100).encode())
         self.assertEqual(self.facts.file(hosts), hosts_after(PLATFORM).encode())
-        self.assertEqual(self.facts.data(pstore, "names"), b"ruvo_config\n")
+        self.assertEqual(self.facts.data(pstore, "names"), b"ruvo_config\nzarn.lock\n")
         self.assertEqual(self.facts.file(scripts).decode().splitlines(),
                          [f"{name} 0 3 1 {SCRIPTS_PATH}" for name in ("spIpConfig.sh", "addHosts.sh")])
         self.assertRegex(self.facts.run(self.moved).out, TIME)
@@ -291,6 +293,81 @@ class ReadOnlyEtcCutTest(PowerCuts, VmTest):
     TABLE = "/pstore/hosts"
 
 
+class JournalCutTest(VmTest):
+    """Power cuts while -J writes and commits the journal of the table's
+    in-place rewrite, from the creation of its temporary to the sync of
+    /pstore after the rename, each followed by an administrator's edit of the
+    table. A journal the cut left committed no longer fits the table: it must
+    be set aside, never applied over the edit. The save after the edit and
+    the next one succeed, each file new with the edit kept, and leave nothing
+    behind but the set-aside journal."""
+    JOURNAL = "/pstore/hosts.zarn-journal"
+    EDIT = "10.9.9.9\tadmin-edit\n"
+    SET_ASIDE = rb"ZARN: journal /pstore/hosts\.zarn-journal .*: the file was changed since\n"
+    TABLES = {"in-place": "/etc/hosts", "read-only": "/pstore/hosts"}  # what holds the table
+    LEFT = {"in-place": ["ruvo_config", "zarn.lock"],  # in /pstore, besides a set-aside journal
+            "read-only": ["hosts", "ruvo_config", "zarn.lock"]}
+
+    @classmethod
+    def add_steps(cls, plan):
+        plan.agent("--listen", "0.0.0.0", "--keep-port")
+        cls.steps = {}
+        for mode, table in cls.TABLES.items():
+            plan.write(SETTINGS, settings_text())
+            plan.write(table, OLD_HOSTS)
+            cls.steps[mode] = plan.cut_journal(mode, cls.JOURNAL, cls.EDIT,
+                                               "zarn", "-J", "-a", NEW, "-g", SP, "-w", "5")
+        plan.stop_agents()
+
+    @classmethod
+    def figures(cls, mode):
+        """Per cut: what it left, what the save after the edit left, what the next save left."""
+        step = cls.steps[mode]
+        return [[dict(field.split("=") for field in line.split()[1:])
+                 for line in cls.facts.values(step, key)] for key in ("cut", "next", "again")]
+
+    def texts(self, step, key):
+        return [bytes.fromhex(value).decode() for value in self.facts.values(step, key)]
+
+    def test_an_edit_after_a_cut_in_the_journal_survives_the_next_saves(self):
+        for mode, step in self.steps.items():
+            with self.subTest(mode=mode):
+                self.assertEqual(self.facts.values(step, "error"), [])
+                self.assertEqual(self.texts(step, "new"),
+                                 [settings_text(platform=NEW), hosts_after(NEW)])
+                self.assertEqual(self.texts(step, "edited-old"),
+                                 [settings_text(), OLD_HOSTS + self.EDIT])
+                settings, hosts = self.texts(step, "edited-new")
+                self.assertEqual(settings, settings_text(platform=NEW))
+                # The edit kept once, the platform's entry replaced.
+                self.assertEqual(hosts.replace(self.EDIT, "", 1), hosts_after(NEW))
+                after_cut, after_next, after_again = self.figures(mode)
+                points = len(after_cut)
+                self.assertEqual(int(self.facts.value(step, "points")), points)
+                self.assertGreater(points, 10)
+                self.assertEqual({c["mounted"] for c in after_cut}, {"yes"})
+                self.assertLessEqual({c["settings"] for c in after_cut}, {"old", "new"})
+                self.assertEqual({c["hosts"] for c in after_cut}, {"old"})
+                # Once /pstore is synced after the rename, the journal stands.
+                committed = [c["journal"] == "yes" for c in after_cut]
+                self.assertEqual((committed[0], committed[-1]), (False, True))
+                self.assertEqual([(n["status"], n["settings"], n["hosts"])
+                                  for n in after_next + after_again],
+                                 [("0", "new", "new")] * 2 * points)
+                self.assertEqual({bytes.fromhex(v) for key in ("next-out", "again-out")
+                                  for v in self.facts.values(step, key)}, {DONE})
+                for kept, err in zip(committed, self.facts.values(step, "next-err")):
+                    if kept:
+                        self.assertRegex(bytes.fromhex(err), b"^" + self.SET_ASIDE + b"$")
+                    else:
+                        self.assertEqual(bytes.fromhex(err), b"")
+                self.assertEqual(set(self.facts.values(step, "again-err")), {""})
+                self.assertEqual([sorted(names.split()) for names in self.texts(step, "left-pstore")],
+                                 [sorted(self.LEFT[mode] + ["hosts.zarn-journal.set-aside"] * kept)
+                                  for kept in committed])
+                self.assertEqual(set(self.texts(step, "left-etc")), {"hosts\n"})
+
+
 def print_figures():
     print("\npower cuts: points tried; after the cut, per file: old/new/other;"
           " after the next save: new/other", file=sys.stderr)
@@ -305,10 +382,27 @@ def print_figures():
                               f"{len(seen) - seen.count('old') - seen.count('new')}, then "
                               f"{then.count('new')}/{len(then) - then.count('new')}")
             print(f"  {name:12} {points:3} points; " + "; ".join(counts), file=sys.stderr)
+    print("power cuts in the hosts table's journal, the table edited after each: points (the"
+          " rename's); after the cut, settings old/new, journal committed; after the save and"
+          " the next: new/other, journals set aside", file=sys.stderr)
+    for mode, step in JournalCutTest.steps.items():
+        after_cut, after_next, after_again = JournalCutTest.figures(mode)
+        seen = [c.get("settings") for c in after_cut]
+        then = [[n["settings"] == n["hosts"] == "new" for n in saves]
+                for saves in (after_next, after_again)]
+        renamed = JournalCutTest.facts.values(step, "renamed")
+        print(f"  -J {mode:9} {len(after_cut):3} points ({renamed[0] if renamed else '-'});"
+              f" settings {seen.count('old')}/{seen.count('new')},"
+              f" {sum(c.get('journal') == 'yes' for c in after_cut)} committed;"
+              f" then {then[0].count(True)}/{then[0].count(False)} and"
+              f" {then[1].count(True)}/{then[1].count(False)},"
+              f" {sum(bool(v) for v in JournalCutTest.facts.values(step, 'next-err'))} set aside",
+              file=sys.stderr)
 
 
 # One boot per core.
-BOOTS = [(RemoteTest, DriverTest, SaveTest, RenameCutTest), (InPlaceCutTest, ReadOnlyEtcCutTest)]
+BOOTS = [(RemoteTest, DriverTest, SaveTest, RenameCutTest, JournalCutTest),
+         (InPlaceCutTest, ReadOnlyEtcCutTest)]
 
 
 def setUpModule():

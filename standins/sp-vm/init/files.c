@@ -1,6 +1,8 @@
 #include "files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -30,6 +32,39 @@ bool write_file(const char* path, const char* bytes, size_t length) {
 bool same_content(struct content a, struct content b) {
   if (!a.bytes || !b.bytes) return !a.bytes && !b.bytes;
   return a.length == b.length && memcmp(a.bytes, b.bytes, a.length) == 0;
+}
+
+struct content from_hex(const char* hex) {
+  struct content content = {.length = strlen(hex) / 2};
+  content.bytes = malloc(content.length + 1);
+  for (size_t i = 0; content.bytes && i < content.length; i++) {
+    unsigned value;
+    sscanf(hex + 2 * i, "%2x", &value);
+    content.bytes[i] = (char)value;
+  }
+  if (!content.bytes) content.length = 0;
+  return content;
+}
+
+static int by_name(const struct dirent** a, const struct dirent** b) {
+  return strcmp((*a)->d_name, (*b)->d_name);
+}
+
+struct content names_in(const char* path) {
+  struct content names = {0};
+  struct dirent** entries;
+  int count = scandir(path, &entries, NULL, by_name);
+  if (count < 0) return names;
+  size_t room = 1;
+  for (int i = 0; i < count; i++) room += strlen(entries[i]->d_name) + 1;
+  names.bytes = malloc(room);
+  for (int i = 0; i < count; i++) {
+    if (names.bytes && entries[i]->d_name[0] != '.')
+      names.length += (size_t)sprintf(names.bytes + names.length, "%s\n", entries[i]->d_name);
+    free(entries[i]);
+  }
+  free(entries);
+  return names;
 }
 
 void free_content(struct content* content) {

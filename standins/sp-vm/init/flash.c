@@ -63,13 +63,14 @@ bool mount_flash(enum table_place place) {
   return false;
 }
 
-/* What is already unmounted or detached counts as done. */
+/* What is already unmounted or detached counts as done, as does a mount
+ * point that is gone with the volume it was on. */
 bool unmount_flash(void) {
   static const char* const mount_points[] = {"/etc/hosts", "/etc", "/pstore"};
   int device = 0;
   bool done = true;
   for (size_t i = 0; i < sizeof mount_points / sizeof mount_points[0]; i++)
-    done &= umount(mount_points[i]) == 0 || errno == EINVAL;
+    done &= umount(mount_points[i]) == 0 || errno == EINVAL || errno == ENOENT;
   return done && (ask_ubi(UBI_CONTROL, UBI_IOCDET, &device) || errno == ENODEV || errno == EINVAL);
 }
 

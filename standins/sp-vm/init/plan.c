@@ -1,6 +1,5 @@
 #include "plan.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -62,15 +61,10 @@ static void stop_agents(void) {
 }
 
 static void write_hex(int step, const char* path, const char* hex) {
-  size_t length = strlen(hex) / 2;
-  char* bytes = malloc(length + 1);
-  for (size_t i = 0; bytes && i < length; i++) {
-    unsigned value;
-    sscanf(hex + 2 * i, "%2x", &value);
-    bytes[i] = (char)value;
-  }
-  if (!bytes || !write_file(path, bytes, length)) report(step, "error", "%s not written", path);
-  free(bytes);
+  struct content content = from_hex(hex);
+  if (!content.bytes || !write_file(path, content.bytes, content.length))
+    report(step, "error", "%s not written", path);
+  free_content(&content);
 }
 
 static void show(int step, const char* path) {
@@ -82,22 +76,10 @@ static void show(int step, const char* path) {
   free_content(&content);
 }
 
-static int by_name(const struct dirent** a, const struct dirent** b) {
-  return strcmp((*a)->d_name, (*b)->d_name);
-}
-
 static void list(int step, const char* path) {
-  struct dirent** entries;
-  int count = scandir(path, &entries, NULL, by_name);
-  char names[4096];
-  size_t at = 0;
-  for (int i = 0; i < count; i++) {
-    if (entries[i]->d_name[0] != '.' && at < sizeof names)
-      at += (size_t)snprintf(names + at, sizeof names - at, "%s\n", entries[i]->d_name);
-    free(entries[i]);
-  }
-  if (count >= 0) free(entries);
-  report_bytes(step, "names", names, at < sizeof names ? at : sizeof names - 1);
+  struct content names = names_in(path);
+  report_bytes(step, "names", names.bytes, names.length);
+  free_content(&names);
 }
 
 /* The ring buffer is emptied each time, so each step sees only its own lines. */
@@ -147,6 +129,10 @@ static void run_step(int step, char** field) {
     driver_log(step);
   } else if (strcmp(verb, "cut") == 0 && field[1] && field[2]) {
     cut_power_during(step, table_place(field[1]), field + 2);
+  } else if (strcmp(verb, "cut-journal") == 0 && field[1] && field[2] && field[3] && field[4]) {
+    struct content edit = from_hex(field[3]);
+    cut_power_in_journal(step, table_place(field[1]), field[2], edit, field + 4);
+    free_content(&edit);
   } else {
     report(step, "error", "no such step: %s", verb);
   }

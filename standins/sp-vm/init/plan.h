@@ -15,5 +15,8 @@
  *   cut PLACE CMD ARG...       power cuts during a save (power_cut.h), the
  *                              hosts table in /etc (rename), bound over itself
  *                              (in-place) or over a read-only /etc (read-only)
+ *   cut-journal PLACE JOURNAL HEX CMD ARG...
+ *                              power cuts while the save writes JOURNAL, the
+ *                              table edited (HEX appended) after each
  */
 void run_plan(const char* path);
