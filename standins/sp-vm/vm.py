@@ -1,11 +1,11 @@
 """The virtual SP from Python: a plan of steps (init/plan.h), booted by
-sp-vm.sh, and the facts each step reported on the console."""
+machine.sh, and the facts each step reported on the console."""
 import os
 import subprocess
 import tempfile
 from dataclasses import dataclass
 
-SP_VM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sp-vm.sh")
+SP_VM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "machine.sh")
 MARK = "@sp-vm "
 
 

@@ -4,8 +4,8 @@
 # driver module against it, the SP image's static zarn, simulator and test
 # programs, and boots it all in qemu-system-ppc as a PowerMac G4 with a plan
 # (see init/plan.h) whose results come back on the serial console.
-#   standins/sp-vm/sp-vm.sh build        build whatever is missing or out of date
-#   standins/sp-vm/sp-vm.sh boot PLAN    build, then boot; the console on standard output
+#   standins/sp-vm/machine.sh build        build whatever is missing or out of date
+#   standins/sp-vm/machine.sh boot PLAN    build, then boot; the console on standard output
 # Environment: ZARN_BUILD (default build-ppc-static/), SP_VM_CACHE (default
 # /var/cache/zarn-sp-vm), SP_VM_TIMEOUT (seconds before the machine is
 # stopped, default 600).
@@ -153,14 +153,15 @@ boot() {
 }
 
 case ${1:-} in
+-h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0" ;;
 build) build_all ;;
 boot)
-    [ $# -eq 2 ] || { echo "usage: sp-vm.sh boot PLAN" >&2; exit 2; }
+    [ $# -eq 2 ] || { echo "usage: machine.sh boot PLAN" >&2; exit 2; }
     build_all
     boot "$2"
     ;;
 *)
-    echo "usage: sp-vm.sh build | boot PLAN" >&2
+    echo "usage: machine.sh build | boot PLAN" >&2
     exit 2
     ;;
 esac
