@@ -21,8 +21,7 @@ volatile sig_atomic_t timedOut = 0;
 // Set while an alarm this run armed is pending.
 bool armed = false;
 
-// Never returns.
-void onGuardTimeout(int /*signalNumber*/) {
+[[noreturn]] void onGuardTimeout(int /*signalNumber*/) {
   if (timedOut != 0) {
     _exit(kExitGuardTimeout);
   }

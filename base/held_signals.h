@@ -20,9 +20,6 @@ class HeldSignals {
   HeldSignals& operator=(const HeldSignals&) = delete;
   ~HeldSignals() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
-  // The mask that was in force before, for a child that must not inherit the hold.
-  [[nodiscard]] const sigset_t& previousMask() const { return previous_; }
-
  private:
   sigset_t previous_{};
 };
