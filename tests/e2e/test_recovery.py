@@ -9,7 +9,7 @@ import time
 import zlib
 
 import harness
-from harness import DONE, NO_HOSTS, SETTINGS, pstore, read, write
+from harness import DONE, NO_HOSTS, SETTINGS, pstore, read, remove, write
 from test_save import OLD_HOSTS, OLD_SETTINGS
 from test_save_safety import ENTRY, SAVED, SafetyFixture
 
@@ -92,6 +92,15 @@ class RecoveryTest(SafetyFixture):
             self.assertEqual((r.out, r.err.decode(), r.status), (b"", err, 0))
             self.assertEqual((read(table), pstore()), ("1.2.3.4 written\n", ["ruvo_config"]))
 
+    def test_a_journal_that_cannot_be_applied_stays_and_the_table_is_not_saved(self):
+        self.held(self.bound)
+        subprocess.run(["mount", "-o", "remount,ro,bind", "/etc/hosts"], check=True)
+        leave(JOURNAL, journal("/etc/hosts", OLD_HOSTS, "1.2.3.4 written\n"))
+        r = self.set_ruvo()
+        self.assertEqual((r.out, r.err), (NO_HOSTS + DONE, f"ZARN: unable to complete the interrupted "
+                                          f"save of /etc/hosts from {JOURNAL}\n".encode()))
+        self.assertEqual((read("/etc/hosts"), pstore()), (OLD_HOSTS, ["hosts.zarn-journal", "ruvo_config"]))
+
     def test_journals_zarn_did_not_write_are_set_aside(self):
         def crafted(target, inode=None):
             return lambda: leave(JOURNAL, journal(target, OLD_HOSTS, "1.1.1.1 injected\n", inode))
@@ -110,39 +119,44 @@ class RecoveryTest(SafetyFixture):
             os.chown(JOURNAL, NOBODY, NOBODY)
 
         victim = self.path("victim")
-        shapes = [
-            ("empty", lambda: write(JOURNAL, "")),
-            ("abc", lambda: write(JOURNAL, "abc")),
-            ("negative", lambda: write(JOURNAL, "-3\n")),
-            ("signed", lambda: write(JOURNAL, "+0\n")),
-            ("loose", lambda: write(JOURNAL, "0junk\n1.1.1.1 injected\n")),
-            ("sparse", sparse),
-            ("link", lambda: os.symlink(write(victim, "untouched\n"), JOURNAL)),
-            ("directory", lambda: os.mkdir(JOURNAL)),
-            ("fifo", lambda: os.mkfifo(JOURNAL)),
-            ("another user's", by_nobody),
-            ("another file's", crafted(SETTINGS, inode=0)),
-            ("replaced table", replaced),
-            ("edited table", lambda: (crafted("/etc/hosts")(),
-                                      append("/etc/hosts", ADMIN))),
-            ("settings", lambda: write(SETTINGS_JOURNAL, "abc")),
+        shapes = [  # name, how the journal is left -> the reason given
+            ("empty", lambda: write(JOURNAL, ""), "not a zarn journal"),
+            ("abc", lambda: write(JOURNAL, "abc"), "not a zarn journal"),
+            ("negative", lambda: write(JOURNAL, "-3\n"), "not a zarn journal"),
+            ("signed", lambda: write(JOURNAL, "+0\n"), "not a zarn journal"),
+            ("loose", lambda: write(JOURNAL, "0junk\n1.1.1.1 injected\n"), "not a zarn journal"),
+            ("sparse", sparse, "too large"),
+            ("cut short", lambda: (crafted("/etc/hosts")(), os.truncate(JOURNAL, 200)), "damaged"),
+            ("link", lambda: os.symlink(write(victim, "untouched\n"), JOURNAL), "not a regular file"),
+            ("directory", lambda: os.mkdir(JOURNAL), "not a regular file"),
+            ("fifo", lambda: os.mkfifo(JOURNAL), "not a regular file"),
+            ("another user's", by_nobody, "not owned by the user running zarn"),
+            ("linked twice", lambda: (crafted("/etc/hosts")(), os.link(JOURNAL, JOURNAL + ".2")),
+             "more than one link"),
+            ("another file's", crafted(SETTINGS, inode=0), "written for another file"),
+            ("replaced table", replaced, "the file was replaced since"),
+            ("edited table", lambda: (crafted("/etc/hosts")(), append("/etc/hosts", ADMIN)),
+             "the file was changed since"),
+            ("settings", lambda: write(SETTINGS_JOURNAL, "abc"), "not a zarn journal"),
         ]
-        for name, make in shapes:
+        self.addCleanup(os.chmod, "/pstore", 0o755)
+        for name, make, reason in shapes:
             with self.subTest(name):
+                os.chmod("/pstore", 0o755)
                 self.fresh(OLD_SETTINGS)
-                self.addCleanup(os.chmod, "/pstore", 0o755)
                 make()
                 path, target = ((SETTINGS_JOURNAL, SETTINGS) if name == "settings"
                                 else (JOURNAL, "/etc/hosts"))
                 r = self.set_ruvo()
                 self.assertEqual((r.out, r.status), (DONE, 0))
-                self.assertRegex(r.err, set_aside(path, target))
+                self.assertRegex(r.err, set_aside(path, target, reason))
                 self.assertEqual(read(SETTINGS), SAVED)
                 hosts = read("/etc/hosts")
                 self.assertNotIn("injected", hosts)
                 self.assertTrue(hosts.endswith(ENTRY))
                 self.assertEqual(ADMIN in hosts, name == "edited table")
                 self.assertIn(os.path.basename(path) + ".set-aside", pstore())
+                remove(JOURNAL + ".2")
                 self.assertEqual(read(victim) if name == "link" else None,
                                  "untouched\n" if name == "link" else None)
                 self.assertEqual(self.set_ruvo().err, b"")  # nothing left to stumble on
