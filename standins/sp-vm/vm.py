@@ -57,6 +57,9 @@ class Plan:
     def driver_log(self):
         return self.add("driver-log")
 
+    def system_log(self):
+        return self.add("system-log")
+
     def cut(self, mode, *argv):
         return self.add("cut", mode, *argv)
 

@@ -23,6 +23,7 @@ SCRIPTS_PATH = "/usr/sbin:/usr/bin:/sbin:/bin"
 HOSTS = "127.0.0.1\tlocalhost\n10.20.30.40\tbuildhost.example.test buildhost\n"
 OLD_HOSTS = HOSTS.replace("\n", f"\n169.254.7.3\t{ALIAS} old\n", 1)
 TIME = rb"<time>\d{4}-\d\d-\d\d \d\d:\d\d:\d\d</time>\n"
+LOGGED = r"<29>zarn\[\d+\]: {} \(uid 0, parent \S+\)"
 
 
 def hosts_after(address):
@@ -166,13 +167,16 @@ class SaveTest(VmTest):
         plan.remove(SETTINGS)
         plan.write("/etc/hosts", OLD_HOSTS)
         plan.agent("--listen", "0.0.0.0", "--log", "/tmp/save.log")
+        plan.system_log()
         cls.port_save = plan.run("zarn", "-o", "7100", "-w", "5")
+        cls.port_log = plan.system_log()
         cls.port_files = [plan.show(SETTINGS), plan.show("/etc/hosts"), plan.list("/pstore"),
                           plan.show("/tmp/scripts.log")]
         cls.moved = plan.run("zarn", "-T", "-w", "2")
         plan.remove("/tmp/scripts.log")
         plan.driver_log()
         cls.readdress = plan.run("zarn", "-J", "-a", NEW, "-g", SP, "-w", "5"), plan.driver_log()
+        cls.readdress_log = plan.system_log()
         cls.readdress_files = [plan.show(SETTINGS), plan.show("/etc/hosts"),
                                plan.show("/tmp/scripts.log")]
         cls.readdressed = plan.run("zarn", "-j"), plan.run("zarn", "-T", "-w", "2")
@@ -191,6 +195,24 @@ class SaveTest(VmTest):
         self.assertEqual(self.facts.file(scripts).decode().splitlines(),
                          [f"{name} 0 3 1 {SCRIPTS_PATH}" for name in ("spIpConfig.sh", "addHosts.sh")])
         self.assertRegex(self.facts.run(self.moved).out, TIME)
+
+    def test_a_confirmed_port_save_is_logged(self):
+        saved = rf"saved the link settings and the hosts table: platform \S+ -> {PLATFORM}, " \
+                rf"sp \S+ -> {SP}, port 6789 -> 7100"
+        self.assertLogged(self.port_log, [saved])
+
+    def test_readdressing_is_logged_before_and_after_the_save(self):
+        self.assertLogged(self.readdress_log, [
+            f"re-addressing the link to platform {NEW}, sp {SP}: request sent to {PLATFORM} port 7100",
+            f"saved the link settings and the hosts table: platform {PLATFORM} -> {NEW}, "
+            f"sp {SP} -> {SP}, port 7100 -> 7100",
+            f"gave the driver platform {NEW}, sp {SP}"])
+
+    def assertLogged(self, step, messages):
+        lines = self.lines(step)
+        self.assertEqual(len(lines), len(messages), lines)
+        for line, message in zip(lines, messages):
+            self.assertRegex(line, "^" + LOGGED.format(message.replace(".", r"\.")) + "$")
 
     def test_readdressing_tells_the_agent_saves_and_reconfigures_the_driver(self):
         run, log = self.readdress

@@ -1,6 +1,7 @@
 /* The virtual SP's first process: mounts what an SP has (devtmpfs, proc,
  * sysfs, a tmpfs /tmp, /pstore and /etc on flash), loads the ruvo driver,
- * brings up the link, runs the host's plan and powers the machine off. */
+ * brings up the link, keeps the system log, runs the host's plan and powers
+ * the machine off. */
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/klog.h>
@@ -14,6 +15,7 @@
 #include "link.h"
 #include "plan.h"
 #include "report.h"
+#include "system_log.h"
 
 static const char kHostsTable[] = "127.0.0.1\tlocalhost\n";
 
@@ -31,6 +33,7 @@ static bool load_driver(void) {
 
 static const char* start(void) {
   if (!mount_system()) return "mounting the system's file systems failed";
+  if (!open_system_log()) return "opening the system log failed";
   if (!load_driver()) return "loading the ruvo driver failed";
   if (!start_link()) return "bringing up the link failed";
   if (!format_flash()) return "preparing the flash failed";

@@ -15,6 +15,7 @@
 #include "link.h"
 #include "power_cut.h"
 #include "report.h"
+#include "system_log.h"
 
 enum { kMostFields = 64, kMostAgents = 8 };
 
@@ -96,6 +97,13 @@ static void driver_log(int step) {
   report_bytes(step, "lines", lines, at);
 }
 
+static void system_log(int step) {
+  size_t length;
+  char* lines = take_system_log(&length);
+  report_bytes(step, "lines", lines ? lines : "", length);
+  free(lines);
+}
+
 static void bind(int step, const char* path) {
   if (mount(path, path, NULL, MS_BIND, NULL) != 0) report(step, "error", "%s not bound", path);
 }
@@ -127,6 +135,8 @@ static void run_step(int step, char** field) {
     bind(step, field[1]);
   } else if (strcmp(verb, "driver-log") == 0) {
     driver_log(step);
+  } else if (strcmp(verb, "system-log") == 0) {
+    system_log(step);
   } else if (strcmp(verb, "cut") == 0 && field[1] && field[2]) {
     cut_power_during(step, table_place(field[1]), field + 2);
   } else if (strcmp(verb, "cut-journal") == 0 && field[1] && field[2] && field[3] && field[4]) {
@@ -151,6 +161,7 @@ void run_plan(const char* path) {
       if (*word) field[i++] = word;
     }
     run_step(step, field);
+    drain_system_log();
   }
   stop_agents();
   free(text);

@@ -12,6 +12,7 @@
  *   list DIR                   the names in it, one a line (hex)
  *   bind PATH                  bind-mount the file over itself
  *   driver-log                 the driver's lines since the last (hex)
+ *   system-log                 the lines /dev/log received since the last (hex)
  *   cut PLACE CMD ARG...       power cuts during a save (power_cut.h), the
  *                              hosts table in /etc (rename), bound over itself
  *                              (in-place) or over a read-only /etc (read-only)
