@@ -136,7 +136,7 @@ class SystemLogTest(SaveFixture):
 
     def test_the_parent_name_cannot_split_or_forge_a_line(self):
         parent = ("import ctypes, subprocess, sys\n"
-                  "ctypes.CDLL(None).prctl(15, b'x\\n<9>zarn[1]: \\\\', 0, 0, 0)\n"
+                  "ctypes.CDLL(None).prctl(15, b'\\x7f\\n<9>zarn[1]: \\\\', 0, 0, 0)\n"
                   "sys.exit(subprocess.call(sys.argv[1:]))\n")
         with system_log() as logged:
             self.fresh(OLD_SETTINGS)
@@ -145,7 +145,7 @@ class SystemLogTest(SaveFixture):
             cmd = ["env", f"LD_PRELOAD={preload}", *cmd] if preload else cmd
             subprocess.run([sys.executable, "-c", parent, *cmd], env=env, check=True)
             self.assertEqual(len(logged()), 1)
-            self.assertTrue(logged()[0].endswith(r" (uid 0, parent x\x0a<9>zarn[1]:\x20\x5c)"),
+            self.assertTrue(logged()[0].endswith(r" (uid 0, parent \x7f\x0a<9>zarn[1]:\x20\x5c)"),
                             logged()[0])
 
     def test_a_missing_or_stuck_log_changes_nothing(self):

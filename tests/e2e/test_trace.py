@@ -33,8 +33,8 @@ class TraceTest(harness.SandboxTest):
              r"read 0 bytes: the agent closed the connection\n"),
             (["--silent"], ["-T", "-w", "1"], TIMEOUT, 2,
              r"connected after \d+ ms\ntrace: sent 1 bytes: \"T\"\ntrace: guard timer ran out\n"),
-            (["--reply", "a\\x00b\\\\\""], ["-T", "-w", "2"], b"a b\\\"\n", 0,
-             r"read 6 bytes: \"a\\x00b\\\\\\\"\\x03\"\ntrace: end of text\n"),
+            (["--reply", "a\\x00b\\\\\"\\x1f"], ["-T", "-w", "2"], b"a b\\\"\x1f\n", 0,
+             r"read 7 bytes: \"a\\x00b\\\\\\\"\\x1f\\x03\"\ntrace: end of text\n"),
             ([], ["-L", "-w", "0"], None, 0, r"guard timer not armed: the run may wait forever\n"),
             ([], ["-J", "-a", "10.1.1.1", "-w", "2"], DONE, 0,
              r"settings /pstore/ruvo_config: none, built-in: sp 169.254.101.2, platform "
