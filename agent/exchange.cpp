@@ -14,15 +14,15 @@ bool sendRequest(const UniqueFd& connection, std::string_view request) {
   return written == static_cast<ssize_t>(request.size());
 }
 
-int exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
-                      const ReplyHandling& reply) {
+Result exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
+                         const ReplyHandling& reply) {
   const UniqueFd connection = connectAgent(agent);
   if (!connection.valid()) {
-    return kResultFault;
+    return Result::kNoConnection;
   }
   if (!sendRequest(connection, request)) {
     writeOut("<error>Unable to send command to platform</error>\n");
-    return kResultIo;
+    return Result::kRequestNotSent;
   }
   return relayReply(connection, reply);
 }

@@ -4,11 +4,12 @@
 
 #include "agent/connection.h"
 #include "agent/relay.h"
+#include "base/result.h"
 
 // One remote command: connects to the agent, sends `request` in one write and
-// relays the reply as `reply` says. Returns the result code.
-int exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
-                      const ReplyHandling& reply);
+// relays the reply as `reply` says. Returns the result.
+Result exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
+                         const ReplyHandling& reply);
 
 // Sends `request` in one write; true when all of it was written.
 bool sendRequest(const UniqueFd& connection, std::string_view request);

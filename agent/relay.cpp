@@ -34,17 +34,17 @@ void traceRead(const ReplyBuffer& buffer, ssize_t n) {
 void reportAbnormalClosure() { writeOut("<error>Abnormal socket closure</error></zarn>\n"); }
 
 // The whole block must come in the first read.
-int relayVpdBlock(const UniqueFd& connection, const char* filename) {
+Result relayVpdBlock(const UniqueFd& connection, const char* filename) {
   ReplyBuffer buffer{};
   const ssize_t n = ::read(connection.get(), buffer.data(), kReadSize);
   traceRead(buffer, n);
   if (n == 0) {
     reportAbnormalClosure();
-    return kResultOk;
+    return Result::kOk;
   }
   if (n != kVpdBlockSize) {
     printOut("<error>Bytes read (%d) != vpd file size</error>\n</zarn>\n", static_cast<int>(n));
-    return kResultNoEntry;
+    return Result::kVpdBlockWrongSize;
   }
   return captureVpd(std::span<const char>(buffer).first(kVpdBlockSize), filename);
 }
@@ -77,30 +77,30 @@ bool relayTextChunk(std::span<char> chunk) {
   return complete;
 }
 
-int relayText(const UniqueFd& connection, const ReplyHandling& handling) {
+Result relayText(const UniqueFd& connection, const ReplyHandling& handling) {
   for (;;) {
     ReplyBuffer buffer{};
     const ssize_t n = readChunk(connection, handling.waitSeconds, buffer);
-    if (handling.onPortConfirmed != nullptr &&
+    if (handling.onSuccess != nullptr &&
         std::strstr(buffer.data(), "<cmdRetVal>0</cmdRetVal>") != nullptr) {
-      handling.onPortConfirmed(handling.portChange);
+      handling.onSuccess->onSuccessReported();
     }
     if (n == 0) {
       reportAbnormalClosure();
-      return kResultOk;
+      return Result::kOk;
     }
     const auto chunk = std::span<char>(buffer).first(static_cast<std::size_t>(n));
     if (relayTextChunk(chunk)) {
-      return kResultOk;
+      return Result::kOk;
     }
   }
 }
 
 }  // namespace
 
-int relayReply(const UniqueFd& connection, const ReplyHandling& handling) {
+Result relayReply(const UniqueFd& connection, const ReplyHandling& handling) {
   switch (handling.kind) {
-    case ReplyKind::kNotRead: writeOut("<returnVal>0</returnVal></zarn>\n"); return kResultOk;
+    case ReplyKind::kNotRead: writeOut("<returnVal>0</returnVal></zarn>\n"); return Result::kOk;
     case ReplyKind::kVpdBlock: return relayVpdBlock(connection, handling.vpdFilename);
     case ReplyKind::kText: break;
   }

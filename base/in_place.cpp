@@ -11,7 +11,6 @@
 #include "base/held_signals.h"
 #include "base/output.h"
 #include "base/system_log.h"
-#include "base/temporary_file.h"
 #include "base/text_slot.h"
 
 namespace {
@@ -41,14 +40,14 @@ bool overwrite(int file, int source, ContentSpan content) {
 
 // The journal becomes durable under its name before the target changes:
 // every step is checked, and a journal whose rename may not last is removed.
-bool commitJournal(const InPlaceRewrite& rewrite, int journal) {
-  if (::fsync(journal) != 0 || ::rename(rewrite.journalTemporary.data(), rewrite.journal) != 0) {
+bool commitJournal(const char* temporary, const char* journalPath, int journal) {
+  if (::fsync(journal) != 0 || ::rename(temporary, journalPath) != 0) {
     return false;
   }
-  if (syncDirectoryOf(rewrite.journal)) {
+  if (syncDirectoryOf(journalPath)) {
     return true;
   }
-  ::unlink(rewrite.journal);
+  ::unlink(journalPath);
   return false;
 }
 
@@ -81,44 +80,50 @@ bool replay(const char* target, const char* journalPath, int file, const FoundJo
 
 }  // namespace
 
-UniqueFd startRewrite(InPlaceRewrite& rewrite, const char* target) {
-  rewrite.target = UniqueFd(::open(target, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!rewrite.target.valid() || !directoryIsPrivate(rewrite.journal) ||
-      !formatText(rewrite.journalTemporary, "%s.zarn-new", rewrite.journal).complete) {
-    return UniqueFd();
+InPlaceRewrite::~InPlaceRewrite() { abandon(); }
+
+void InPlaceRewrite::abandon() {
+  if (journalTemporary_[0] != '\0') {
+    ::unlink(journalTemporary_.data());
+    journalTemporary_[0] = '\0';
   }
-  UniqueFd journal = createTemporary(rewrite.journalTemporary.data());
-  const std::optional<ContentSpan> old =
-      journal.valid() ? startJournal(journal.get(), target, rewrite.target.get()) : std::nullopt;
-  if (!old) {
-    abandonRewrite(rewrite);
-    return UniqueFd();
-  }
-  rewrite.old = *old;
-  return journal;
 }
 
-bool finishRewrite(InPlaceRewrite& rewrite, UniqueFd& journal) {
+UniqueFd InPlaceRewrite::start(const char* target, const char* journal) {
+  journal_ = journal;
+  target_ = UniqueFd(::open(target, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!target_.valid() || !directoryIsPrivate(journal) ||
+      !formatText(journalTemporary_, "%s.zarn-new", journal).complete) {
+    journalTemporary_[0] = '\0';
+    return UniqueFd();
+  }
+  UniqueFd file = createAfresh(journalTemporary_.data());
+  const std::optional<ContentSpan> old =
+      file.valid() ? startJournal(file.get(), target, target_.get()) : std::nullopt;
+  if (!old) {
+    abandon();
+    return UniqueFd();
+  }
+  old_ = *old;
+  return file;
+}
+
+bool InPlaceRewrite::finish(UniqueFd& journal) {
   const HeldSignals untilRewritten;
-  const std::optional<JournalLayout> layout = sealJournal(journal.get(), rewrite.old);
-  if (!layout || !commitJournal(rewrite, journal.get())) {
-    abandonRewrite(rewrite);
+  const std::optional<JournalLayout> layout = sealJournal(journal.get(), old_);
+  if (!layout || !commitJournal(journalTemporary_.data(), journal_, journal.get())) {
+    abandon();
     return false;
   }
-  const int target = rewrite.target.get();
+  journalTemporary_[0] = '\0';
+  const int target = target_.get();
   const bool rewritten = overwrite(target, journal.get(), layout->replacement);
   // A journal left behind would be completed by the next run: it stays only
   // when the old content could not be put back either.
   if (rewritten || overwrite(target, journal.get(), layout->old)) {
-    removeDurably(rewrite.journal);
+    removeDurably(journal_);
   }
   return rewritten;
-}
-
-void abandonRewrite(InPlaceRewrite& rewrite) {
-  if (rewrite.journalTemporary[0] != '\0') {
-    ::unlink(rewrite.journalTemporary.data());
-  }
 }
 
 bool completeInterruptedRewrite(const char* target, const char* journalPath) {

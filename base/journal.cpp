@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "base/checksum.h"
+#include "base/file_io.h"
 #include "base/output.h"
 #include "base/system_log.h"
 #include "base/text_slot.h"
@@ -28,21 +28,31 @@ constexpr off_t kNewLengthOffset = kLengthDigits + 1;
 constexpr std::size_t kHeaderLimit = PATH_MAX + 96;
 constexpr off_t kJournalLimit = kHeaderLimit + 2 * kJournalContentLimit + kTrailerLength;
 
-bool readAt(int file, off_t at, std::span<char> into) {
-  while (!into.empty()) {
-    const ssize_t got = ::pread(file, into.data(), into.size(), at);
-    if (got <= 0) {
-      return false;
+// CRC-32, the polynomial of zlib and Ethernet.
+constexpr std::array<std::uint32_t, 256> crc32Table() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t n = 0; n < 256; ++n) {
+    std::uint32_t c = n;
+    for (int bit = 0; bit < 8; ++bit) {
+      c = (c & 1U) != 0 ? 0xedb88320U ^ (c >> 1U) : c >> 1U;
     }
-    into = into.subspan(static_cast<std::size_t>(got));
-    at += got;
+    table[n] = c;
   }
-  return true;
+  return table;
+}
+
+constexpr std::array<std::uint32_t, 256> kCrc32Table = crc32Table();
+
+std::uint32_t crc32Add(std::uint32_t crc, std::span<const char> bytes) {
+  for (const char byte : bytes) {
+    crc = kCrc32Table[(crc ^ static_cast<unsigned char>(byte)) & 0xffU] ^ (crc >> 8U);
+  }
+  return crc;
 }
 
 std::optional<std::uint32_t> checksumOf(int file, off_t length) {
   std::array<char, BUFSIZ> buffer{};
-  std::uint32_t crc = kCrc32Start;
+  std::uint32_t crc = 0xffffffff;
   for (off_t at = 0; at < length;) {
     const auto chunk = static_cast<std::size_t>(std::min<off_t>(length - at, buffer.size()));
     if (!readAt(file, at, std::span(buffer.data(), chunk))) {
@@ -51,7 +61,7 @@ std::optional<std::uint32_t> checksumOf(int file, off_t length) {
     crc = crc32Add(crc, std::span(buffer.data(), chunk));
     at += static_cast<off_t>(chunk);
   }
-  return crc32Value(crc);
+  return ~crc;
 }
 
 // The header, read strictly: each field in its place, its digits all there.

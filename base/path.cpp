@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "base/text_slot.h"
-#include "base/unique_fd.h"
 
 namespace {
 
@@ -54,6 +53,17 @@ std::optional<PathText> resolveLinks(const char* path) {
 void clearPath(const char* path) {
   if (::unlink(path) != 0) {
     ::rmdir(path);
+  }
+}
+
+UniqueFd createAfresh(const char* path) {
+  clearPath(path);
+  return UniqueFd(::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
+
+void removeDurably(const char* path) {
+  if (::unlink(path) == 0) {
+    syncDirectoryOf(path);
   }
 }
 

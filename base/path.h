@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+#include "base/unique_fd.h"
+
 using PathText = std::array<char, PATH_MAX>;
 
 // Follows the symbolic links from `path`, an absolute path, to the file they
@@ -15,6 +17,13 @@ std::optional<PathText> resolveLinks(const char* path);
 // Removes whatever a killed run left at `path`: a file, a symbolic link or an
 // empty directory.
 void clearPath(const char* path);
+
+// Creates `path` afresh for reading and writing, in place of whatever a killed
+// run left there, with mode 0666 less the creation mask.
+UniqueFd createAfresh(const char* path);
+
+// Removes the file at `path` for good: the removal is synced to its directory.
+void removeDurably(const char* path);
 
 // Whether the directory of `path`, an absolute path, can be written by no one
 // but its owner, who is root or the user running the program.

@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "base/path.h"
-#include "base/temporary_file.h"
 #include "base/text_slot.h"
 
 namespace {
@@ -40,7 +39,7 @@ UniqueFd replaceWithPrivate(const char* path) {
   if (!formatText(temporary, "%s.zarn-new", path).complete) {
     return UniqueFd();
   }
-  UniqueFd file = createTemporary(temporary.data());
+  UniqueFd file = createAfresh(temporary.data());
   if (!file.valid() || ::fchmod(file.get(), kPrivateMode) != 0 ||
       (::rename(temporary.data(), path) != 0 &&
        (clearPath(path), ::rename(temporary.data(), path) != 0))) {

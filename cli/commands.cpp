@@ -12,9 +12,9 @@
 #include "cli/usage.h"
 #include "link/driver.h"
 #include "link/interfaces.h"
-#include "link/readdress.h"
+#include "link/re_addressing.h"
 #include "link/save.h"
-#include "link/settings.h"
+#include "link/settings_file.h"
 
 namespace {
 
@@ -26,57 +26,72 @@ ReplyHandling replyHandling(const OptionRow& command, const InvocationState& sta
   return {command.reply, state.waitSeconds, state.filename.data()};
 }
 
-int exchange(const OptionRow& command, const InvocationState& state, const ReplyHandling& reply) {
+Result exchange(const OptionRow& command, const InvocationState& state,
+                const ReplyHandling& reply) {
   RequestBuffer buffer{};
   return exchangeWithAgent(platformAgent(state), formatRequest(command, state, buffer), reply);
 }
 
+// The new port is saved with the address the command went to and the link
+// address of the SP, unless -g named another, once the agent confirms it.
+class PortSave final : public SuccessListener {
+ public:
+  explicit PortSave(const InvocationState& state)
+      : platform_(state.hostIp.data()),
+        sp_(state.gateway.data()),
+        port_(scanInt(state.newPort.data()).value_or(0)) {}
+
+  void onSuccessReported() override { saveLinkSettings(lockSaves(), platform_, sp_, port_); }
+
+ private:
+  const char* platform_;
+  const char* sp_;
+  int port_;
+};
+
 }  // namespace
 
-int runRemote(const OptionRow& option, const InvocationState& state) {
+Result runRemote(const OptionRow& option, const InvocationState& state) {
   return exchange(option, state, replyHandling(option, state));
 }
 
-// The new port is saved with the address the command went to and the link
-// address of the SP, unless -g named another.
-int runSetZarnPort(const OptionRow& option, const InvocationState& state) {
+Result runSetZarnPort(const OptionRow& option, const InvocationState& state) {
+  PortSave save(state);
   ReplyHandling reply = replyHandling(option, state);
-  reply.onPortConfirmed = saveConfirmedPort;
-  reply.portChange = {state.hostIp.data(), state.gateway.data(),
-                      scanInt(state.newPort.data()).value_or(0)};
+  reply.onSuccess = &save;
   return exchange(option, state, reply);
 }
 
-int runSetRuvo(const OptionRow& option, const InvocationState& state) {
+Result runSetRuvo(const OptionRow& option, const InvocationState& state) {
   RequestBuffer buffer{};
   return reAddressLink({platformAgent(state), formatRequest(option, state, buffer),
                         state.addr.data(), state.gateway.data()});
 }
 
-int runGetRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+Result runGetRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   return showRuvoAddresses();
 }
 
 // The stored port, modulo 65536, with no newline.
-int runGetZarnPort(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+Result runGetZarnPort(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   const std::optional<LinkSettings> settings = readLinkSettings();
   if (!settings) {
-    return kResultProtocol;
+    return Result::kSettingsMalformed;
   }
   printOut("%d", static_cast<int>(static_cast<std::uint16_t>(settings->agentPort)));
-  return kResultOk;
+  return Result::kOk;
 }
 
-int runConfigRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+Result runConfigRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   return configRuvo();
 }
 
-int runHelp(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+Result runHelp(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   printUsage();
-  return kResultOk;
+  return Result::kOk;
 }
 
-int runVersion(const OptionRow& /*option*/, const InvocationState& /*state*/) {
+Result runVersion(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   printOut("zarn %s\n", ZARN_VERSION);
-  return kResultOk;
+  return Result::kOk;
 }

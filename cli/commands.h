@@ -1,20 +1,21 @@
 #pragma once
 
+#include "base/result.h"
 #include "cli/invocation.h"
 
 struct OptionRow;
 
-// What a command or an immediate option runs; returns the result code.
-using Handler = int (*)(const OptionRow& option, const InvocationState& state);
+// What a command or an immediate option runs; returns the result.
+using Handler = Result (*)(const OptionRow& option, const InvocationState& state);
 
 // Sends the option's request to the agent and handles the reply as its row says.
-int runRemote(const OptionRow& option, const InvocationState& state);
+Result runRemote(const OptionRow& option, const InvocationState& state);
 // As runRemote, and saves the new port once the agent confirms it.
-int runSetZarnPort(const OptionRow& option, const InvocationState& state);
-int runSetRuvo(const OptionRow& option, const InvocationState& state);
-int runGetRuvo(const OptionRow& option, const InvocationState& state);
-int runGetZarnPort(const OptionRow& option, const InvocationState& state);
-int runConfigRuvo(const OptionRow& option, const InvocationState& state);
-int runHelp(const OptionRow& option, const InvocationState& state);
+Result runSetZarnPort(const OptionRow& option, const InvocationState& state);
+Result runSetRuvo(const OptionRow& option, const InvocationState& state);
+Result runGetRuvo(const OptionRow& option, const InvocationState& state);
+Result runGetZarnPort(const OptionRow& option, const InvocationState& state);
+Result runConfigRuvo(const OptionRow& option, const InvocationState& state);
+Result runHelp(const OptionRow& option, const InvocationState& state);
 // Prints "zarn VERSION" and a newline on standard output.
-int runVersion(const OptionRow& option, const InvocationState& state);
+Result runVersion(const OptionRow& option, const InvocationState& state);

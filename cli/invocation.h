@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/text_slot.h"
-#include "link/settings.h"
+#include "link/settings_file.h"
 
 // One run's parsed command line, lent by the front end to the command handlers.
 struct InvocationState {

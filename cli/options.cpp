@@ -109,17 +109,17 @@ ParseOutcome parseCommandLine(int argc, char** argv, InvocationState state) {
     const int option = getopt_long(argc, argv, kShortOptions.data(), kLongOptions.data(), &index);
     if (option == -1) {
       return checkCommandLine(argc, argv, state.commandCount)
-                 ? ParseOutcome{command, kResultOk, state}
-                 : ParseOutcome{nullptr, kResultInvalid, state};
+                 ? ParseOutcome{command, Result::kOk, state}
+                 : ParseOutcome{nullptr, Result::kCommandLineRefused, state};
     }
     // '?' is also how the parser reports an unknown option or a missing argument.
     const OptionRow* row = reportedOption(option, index);
     if (row == nullptr) {
       printUsage();
-      return {nullptr, kResultInvalid, state};
+      return {nullptr, Result::kCommandLineRefused, state};
     }
     if (row->kind == OptionKind::kImmediate) {
-      return {row, kResultOk, state};
+      return {row, Result::kOk, state};
     }
     if (row->kind == OptionKind::kTrace) {
       enableTrace();
@@ -129,7 +129,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, InvocationState state) {
       ++state.commandCount;
     }
     if (!storeArgument(*row, state, optarg)) {
-      return {nullptr, kResultInvalid, state};
+      return {nullptr, Result::kCommandLineRefused, state};
     }
   }
 }

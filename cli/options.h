@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/result.h"
 #include "cli/invocation.h"
 
 struct OptionRow;
@@ -8,7 +9,7 @@ struct OptionRow;
 // option's handler with `state`, or stop with `result`.
 struct ParseOutcome {
   const OptionRow* run;  // the one command, or an immediate option; none: stop
-  int result;
+  Result result;
   InvocationState state;
 };
 

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -16,11 +15,10 @@
 #include "base/trace.h"
 #include "base/unique_fd.h"
 #include "link/save.h"
-#include "link/settings.h"
+#include "link/settings_file.h"
+#include "link/sp_paths.h"
 
 namespace {
-
-constexpr char kDriverPath[] = "/dev/ruvo/ruvo0";
 
 // Each request takes a 4-byte address in network byte order. On the 32-bit
 // PowerPC SP they are 0x40044A1F, 0x40044A20 and 0x40044A29.
@@ -29,7 +27,7 @@ constexpr unsigned long GET_PLAT_IP_IOCTL = _IOR('J', 32, std::uint32_t);
 constexpr unsigned long SET_SP_IP_IOCTL = _IOR('J', 41, std::uint32_t);
 
 constexpr char kCannotOpen[] = "RUVO_CONFIG: unable to open driver";
-// "top" is part of the diagnostic that callers match.
+// Kept for callers: "top" where "to" was meant.
 constexpr char kQueryCannotOpen[] = "ZARN: failed top open the driver";
 
 // The node, or no descriptor with `complaint` and the node's path on
@@ -43,68 +41,71 @@ UniqueFd openDriver(const char* complaint) {
   return driver;
 }
 
-int setAddress(const UniqueFd& driver, unsigned long request, const char* requestName,
-               in_addr address) {
+// Any value of 0 or more is the driver's success; a failure is shown as the
+// request returned it.
+Result setAddress(const UniqueFd& driver, unsigned long request, const char* requestName,
+                  in_addr address) {
   const int result = ::ioctl(driver.get(), request, &address.s_addr);
   trace("driver %s %s: %d", requestName, inet_ntoa(address), result);
   if (result < 0) {
     printErr("RUVO_CONFIG: ioctl %s failed %d\n", requestName, result);
+    return Result::kDriverRequestFailed;
   }
-  return result;
+  return Result::kOk;
 }
 
 // The platform end first, then the SP end.
-int pushIntoDriver(const LinkSettings& settings) {
+Result pushIntoDriver(const LinkSettings& settings) {
   const UniqueFd driver = openDriver(kCannotOpen);
   if (!driver.valid()) {
-    return kResultNoEntry;
+    return Result::kNoDriver;
   }
-  const int platform = setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL",
-                                  addressFromNumber(settings.platformAddress));
-  if (platform < 0) {
+  const Result platform = setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL",
+                                     addressFromNumber(settings.platformAddress));
+  if (failed(platform)) {
     return platform;
   }
-  const int sp =
-      setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL", addressFromNumber(settings.spAddress));
-  return std::min(sp, kResultOk);
+  return setAddress(driver, SET_SP_IP_IOCTL, "SET_SP_IP_IOCTL",
+                    addressFromNumber(settings.spAddress));
 }
 
 }  // namespace
 
-int setPlatformAddress(const char* addressText) {
+Result setPlatformAddress(const char* addressText) {
   const auto address = parseAddress(addressText);
   if (!address) {
     writeOut("<error>Invalid host IP address</error>\n");
-    return kResultFault;
+    return Result::kInvalidHostAddress;
   }
   const UniqueFd driver = openDriver(kCannotOpen);
   if (!driver.valid()) {
-    return kResultNoEntry;
+    return Result::kNoDriver;
   }
   return setAddress(driver, SET_PLAT_IP_IOCTL, "SET_PLAT_IP_IOCTL", *address);
 }
 
-int pushLinkSettings() {
+Result pushLinkSettings() {
   const std::optional<LinkSettings> settings = readLinkSettings();
   if (!settings) {
     logChange(LogLevel::kError, "the driver was not given the link settings: %s is malformed",
               kSettingsPath);
-    return kResultProtocol;
+    return Result::kSettingsMalformed;
   }
-  const int result = pushIntoDriver(*settings);
+  const Result result = pushIntoDriver(*settings);
   const TextSlot platform = addressText(addressFromNumber(settings->platformAddress));
   const TextSlot sp = addressText(addressFromNumber(settings->spAddress));
-  if (result < 0) {
+  if (failed(result)) {
     logChange(LogLevel::kError, "the driver was not given platform %s, sp %s: %s %d",
               platform.data(), sp.data(),
-              result == kResultNoEntry ? "no node, result" : "a request failed with", result);
+              result == Result::kNoDriver ? "no node, result" : "a request failed with",
+              exitValue(result));
   } else {
     logChange(LogLevel::kNotice, "gave the driver platform %s, sp %s", platform.data(), sp.data());
   }
   return result;
 }
 
-int configRuvo() {
+Result configRuvo() {
   const SaveLock lock = lockSaves();
   completeInterruptedSaves(lock);
   return pushLinkSettings();

@@ -4,21 +4,21 @@
 
 #include <optional>
 
-// The ruvo link driver, reached through its node "/dev/ruvo/ruvo0".
+#include "base/result.h"
 
-// Gives the driver the platform end's address. The request's result (any
-// value of 0 or more is success), kResultFault for an invalid address text,
-// kResultNoEntry when the node cannot be opened.
-int setPlatformAddress(const char* addressText);
+// The ruvo link driver, reached through its node (kDriverPath).
+
+// Gives the driver the platform end's address.
+Result setPlatformAddress(const char* addressText);
 
 // Pushes the platform then the SP address of the settings file into the
 // driver; a malformed file touches no driver.
-int pushLinkSettings();
+Result pushLinkSettings();
 
 // The `configRuvo` command, which SPs run at boot: under the save lock, when
 // it can be had, completes or sets aside a save that a crash left unfinished,
 // then pushes the settings into the driver.
-int configRuvo();
+Result configRuvo();
 
 // What the driver says of the platform end's address.
 struct PlatformQuery {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string_view>
 
-#include "base/file_replace.h"
+#include "base/file_io.h"
 #include "base/output.h"
 
 namespace {
@@ -98,8 +98,8 @@ std::optional<UniqueFd> openOldTable(const char* path) {
 
 bool prepareHostEntry(FileReplacement& replacement, const char* hostsPath, const char* journal,
                       const char* addressText) {
-  return prepareReplacement(replacement, hostsPath, journal, [&](int out) {
-    const std::optional<UniqueFd> old = openOldTable(replacement.target.data());
+  return replacement.prepare(hostsPath, journal, [&](int out) {
+    const std::optional<UniqueFd> old = openOldTable(replacement.target());
     if (!old) {
       return false;
     }

@@ -16,7 +16,7 @@
 #include "base/result.h"
 #include "base/unique_fd.h"
 #include "link/driver.h"
-#include "link/settings.h"
+#include "link/settings_file.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void printLinkAddresses(std::span<const ifreq> records) {
   }
 }
 
-int listLinkInterfaceAddresses() {
+Result listLinkInterfaceAddresses() {
   const UniqueFd query(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   std::array<ifreq, kInterfaceListBytes / sizeof(ifreq)> records{};
   ifconf list{};
@@ -47,25 +47,25 @@ int listLinkInterfaceAddresses() {
   list.ifc_req = records.data();
   if (!query.valid() || ::ioctl(query.get(), SIOCGIFCONF, &list) < 0) {
     writeOut("<error>Unable to get ip addresses</error>");
-    return kResultFault;
+    return Result::kNoInterfaceList;
   }
   const auto count = static_cast<std::size_t>(list.ifc_len) / sizeof(ifreq);
   printLinkAddresses(std::span<const ifreq>(records).first(count));
-  return kResultOk;
+  return Result::kOk;
 }
 
 }  // namespace
 
-int showRuvoAddresses() {
+Result showRuvoAddresses() {
   const PlatformQuery query = queryPlatformAddress();
   if (!query.reached) {
-    return kResultNoEntry;
+    return Result::kNoDriver;
   }
   std::optional<in_addr> platform = query.address;
   if (!platform) {
     const std::optional<LinkSettings> settings = readLinkSettings();
     if (!settings) {
-      return kResultProtocol;
+      return Result::kSettingsMalformed;
     }
     platform = addressFromNumber(settings->platformAddress);
   }

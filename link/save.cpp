@@ -10,39 +10,28 @@
 #include <utility>
 
 #include "base/address.h"
-#include "base/file_replace.h"
 #include "base/held_signals.h"
-#include "base/in_place.h"
 #include "base/output.h"
 #include "base/private_lock.h"
+#include "base/replacement.h"
 #include "base/shell.h"
 #include "base/system_log.h"
 #include "base/trace.h"
 #include "link/hosts_table.h"
-#include "link/settings.h"
-#include "link/settings_text.h"
+#include "link/settings_file.h"
+#include "link/sp_paths.h"
 
 namespace {
 
-// Only root (or whoever runs the save) can open the lock, so no one else can
-// hold a save up.
-constexpr char kSaveLock[] = "/pstore/zarn.lock";
-// An in-place rewrite keeps its journal beside the settings, where a save can
-// always write.
-constexpr char kSettingsJournal[] = "/pstore/ruvo_config.zarn-journal";
-constexpr char kHostsJournal[] = "/pstore/hosts.zarn-journal";
-constexpr char kScriptsLine[] = "/usr/local/bin/spIpConfig.sh; /usr/local/bin/addHosts.sh;";
 constexpr mode_t kFileCreationMask = 033;
 
-// The settings file is owned by root, whoever runs the save; a refusal is not
-// an error.
 bool prepareSettingsFile(FileReplacement& replacement, std::string_view content) {
-  replacement.rootOwned = true;
-  return prepareReplacement(replacement, kSettingsPath, kSettingsJournal,
-                            [content](int file) { return writeAll(file, content); });
+  return replacement.prepare(kSettingsPath, kSettingsJournalPath,
+                             [content](int file) { return writeAll(file, content); });
 }
 
 void reportSettingsUnsaved() {
+  // Kept for callers: "is" where "in" was meant.
   printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
 }
 
@@ -53,13 +42,12 @@ enum class Committed { kNeither, kSettingsOnly, kBoth };
 // What was not committed is reported.
 Committed commitTogether(FileReplacement& settings, FileReplacement& hosts, bool hostsPrepared) {
   const HeldSignals untilBothCommitted;
-  if (!commitReplacement(settings)) {
-    abandonReplacement(hosts);
+  if (!settings.commit()) {
     reportSettingsUnsaved();
     return Committed::kNeither;
   }
-  if (!hostsPrepared || !commitReplacement(hosts)) {
-    // The closing tag's misspelling is part of the output callers match.
+  if (!hostsPrepared || !hosts.commit()) {
+    // Kept for callers: the closing tag's "?".
     writeOut("<error>Unable to save host information</error?\n");
     return Committed::kSettingsOnly;
   }
@@ -105,8 +93,8 @@ void logSave(Committed committed, const SettingsChange& change) {
 SaveLock lockSaves() {
   // Whatever follows changes the link; the timer may end it anywhere.
   prepareTimeoutLogLine("the guard timer ended a run that was changing the link");
-  SaveLock lock{takePrivateLock(kSaveLock)};
-  trace("save lock %s: %s", kSaveLock, lock.file.valid() ? "taken" : "not to be had");
+  SaveLock lock{takePrivateLock(kSaveLockPath)};
+  trace("save lock %s: %s", kSaveLockPath, lock.file.valid() ? "taken" : "not to be had");
   return lock;
 }
 
@@ -115,9 +103,10 @@ void completeInterruptedSaves(const SaveLock& lock) {
     return;
   }
   for (const auto& [target, journal] :
-       {std::pair{kSettingsPath, kSettingsJournal}, std::pair{kHostsPath, kHostsJournal}}) {
+       {std::pair{kSettingsPath, kSettingsJournalPath}, std::pair{kHostsPath, kHostsJournalPath}}) {
     if (const std::optional<PathText> resolved = resolveLinks(target)) {
-      completeInterruptedRewrite(resolved->data(), journal);
+      // A rewrite that cannot be completed stops only the save that needs the file.
+      static_cast<void>(completeInterruptedRewrite(resolved->data(), journal));
     }
   }
 }
@@ -128,12 +117,14 @@ void saveLinkSettings(const SaveLock& lock, const char* platformText, const char
   const SettingsChange change = describeChange(
       readSettingsFile(kSettingsPath, kDefaultLinkSettings).settings, platformText, spText, port);
   SettingsText content{};
-  FileReplacement settings;
+  // The settings file is owned by root, whoever runs the save; a refused
+  // change of owner is not an error.
+  FileReplacement settings(FileReplacement::Owner::kRoot);
   FileReplacement hosts;
   if (!lock.file.valid()) {
     reportSettingsUnsaved();
     logChange(LogLevel::kError, "link settings not saved, the save lock %s could not be had: %s",
-              kSaveLock, change.text.data());
+              kSaveLockPath, change.text.data());
     return;
   }
   if (!prepareSettingsFile(settings, formatLinkSettings(content, platformText, spText, port))) {
@@ -141,15 +132,12 @@ void saveLinkSettings(const SaveLock& lock, const char* platformText, const char
     logSave(Committed::kNeither, change);
     return;
   }
-  const bool hostsPrepared = prepareHostEntry(hosts, kHostsPath, kHostsJournal, platformText);
+  const bool hostsPrepared = prepareHostEntry(hosts, kHostsPath, kHostsJournalPath, platformText);
   const Committed committed = commitTogether(settings, hosts, hostsPrepared);
   logSave(committed, change);
-  if (committed == Committed::kBoth && !runShellLine(kScriptsLine)) {
+  if (committed == Committed::kBoth && !runShellLine(kNetworkScriptsLine)) {
     writeOut("<error>spIpConfig.sh script failed</error>\n");
-    logChange(LogLevel::kWarning, "the network scripts failed after the save: %s", kScriptsLine);
+    logChange(LogLevel::kWarning, "the network scripts failed after the save: %s",
+              kNetworkScriptsLine);
   }
-}
-
-void saveConfirmedPort(const PortChange& change) {
-  saveLinkSettings(lockSaves(), change.platform, change.sp, change.port);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "agent/relay.h"
 #include "base/unique_fd.h"
 
 // One save at a time: whoever changes the link's settings holds this lock,
@@ -23,7 +22,3 @@ void completeInterruptedSaves(const SaveLock& lock);
 // runs the SP's two network scripts. Problems are reported on standard
 // output, not returned.
 void saveLinkSettings(const SaveLock& lock, const char* platformText, const char* spText, int port);
-
-// Saves the port change that the agent confirmed, with the platform and SP
-// addresses it names, once the save lock is had.
-void saveConfirmedPort(const PortChange& change);

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream now;
   FileReplacement replacement;
   if (prepareHostEntry(replacement, table.c_str(), journal.c_str(), "10.1.2.3") &&
-      commitReplacement(replacement)) {
+      replacement.commit()) {
     now << std::ifstream(table, std::ios::binary).rdbuf();
   }
   if (now.str() != expected) {

@@ -13,7 +13,7 @@
 #include <limits>
 #include <string>
 
-#include "link/settings.h"
+#include "link/settings_file.h"
 #include "quiet_output.h"
 
 namespace {

@@ -1,5 +1,3 @@
-#include "link/settings.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "link/settings_text.h"
+#include "link/settings_file.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-#include "link/readdress.h"
+#include "link/re_addressing.h"
 
 #include "agent/exchange.h"
 #include "agent/guard_timer.h"
 #include "base/address.h"
 #include "base/output.h"
-#include "base/result.h"
 #include "base/system_log.h"
 #include "link/driver.h"
 #include "link/save.h"
@@ -31,10 +30,10 @@ void tellPlatform(const ReAddressing& move) {
 // The whole move holds the save lock, so that two runs cannot leave the driver
 // on one's addresses and the files on the other's. The guard timer is armed
 // first, to bound the wait for the lock as well; the connection keeps it.
-int reAddressLink(const ReAddressing& move) {
+Result reAddressLink(const ReAddressing& move) {
   const bool timerArmed = armGuardTimer(move.platform.waitSeconds);
   const SaveLock lock = lockSaves();
-  if (const int result = setPlatformAddress(move.platform.host); result < 0) {
+  if (const Result result = setPlatformAddress(move.platform.host); failed(result)) {
     return result;
   }
   if (timerArmed) {
@@ -43,9 +42,10 @@ int reAddressLink(const ReAddressing& move) {
     logReAddressing(move, "request not sent, the guard timer could not be armed, for");
   }
   saveLinkSettings(lock, move.newPlatformAddress, move.spAddress, move.platform.port);
-  // The save completed any interrupted one under this lock; what the driver
-  // makes of the file changes nothing of the command's result.
-  pushLinkSettings();
+  // The save completed any interrupted one under this lock. What the driver
+  // makes of the file changes nothing of the command's result: a failure is
+  // on standard error and in the system log already.
+  static_cast<void>(pushLinkSettings());
   writeOut("<returnVal>0</returnVal></zarn>\n");
-  return kResultOk;
+  return Result::kOk;
 }

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "agent/connection.h"
+#include "base/result.h"
 
 // A move of the link to new addresses.
 struct ReAddressing {
@@ -15,4 +16,4 @@ struct ReAddressing {
 // The `setRuvo` command: gives the driver the platform's current address,
 // tells the platform its new address and the SP's, saves them as the link
 // settings and reconfigures the driver from the file.
-int reAddressLink(const ReAddressing& move);
+Result reAddressLink(const ReAddressing& move);

@@ -1,16 +1,28 @@
-#include "link/settings_scan.h"
+#include "link/settings_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <limits>
-#include <optional>
 
+#include "base/address.h"
 #include "base/number.h"
+#include "base/output.h"
+#include "base/trace.h"
+#include "base/unique_fd.h"
+#include "link/sp_paths.h"
 
 namespace {
+
+// The file is read as the C library's stream scan of
+// "%s %s %lx %s %s %lx %s %d" reads it, however long it is, but without that
+// scan: "%lx" converts 64 bits on the build machines and 32 on the SP, and
+// "%d" has undefined behaviour on overflow.
 
 // A well-formed file is under a hundred bytes; longer ones are read in turn.
 constexpr std::size_t kChunkBytes = BUFSIZ;
@@ -107,8 +119,7 @@ std::optional<int> scanPortField(ByteStream& in) {
   return port ? std::optional<int>(static_cast<int>(*port)) : std::nullopt;
 }
 
-}  // namespace
-
+// Scans the eight fields of the file open at `file` over `start`.
 SettingsRead scanSettingsFields(int file, const LinkSettings& start) {
   ByteStream in{file, {}, 0, 0};
   SettingsRead read{start, true};
@@ -129,4 +140,62 @@ SettingsRead scanSettingsFields(int file, const LinkSettings& start) {
   read.settings.agentPort = *port;
   read.malformed = false;
   return read;
+}
+
+void traceSettings(const SettingsRead& read) {
+  if (!tracing()) {
+    return;
+  }
+  trace("settings %s: %s: sp %s, platform %s, port %d", kSettingsPath,
+        !read.present    ? "none, built-in"
+        : read.malformed ? "malformed, built-in from the first unreadable field"
+                         : "read",
+        addressText(addressFromNumber(read.settings.spAddress)).data(),
+        addressText(addressFromNumber(read.settings.platformAddress)).data(),
+        read.settings.agentPort);
+}
+
+}  // namespace
+
+SettingsRead readSettingsFile(const char* path, const LinkSettings& start) {
+  // Not blocking, so that a FIFO or a device cannot hold the run up.
+  const UniqueFd file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.valid()) {
+    return {start, false, false};
+  }
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return {start, true};
+  }
+  return scanSettingsFields(file.get(), start);
+}
+
+LinkSettings loadStartupSettings() {
+  const SettingsRead read = readSettingsFile(kSettingsPath, kDefaultLinkSettings);
+  if (read.malformed) {
+    printOut("<error>%s invalid file format</error>\n", kSettingsPath);
+  }
+  traceSettings(read);
+  return read.settings;
+}
+
+std::optional<LinkSettings> readLinkSettings() {
+  const SettingsRead read = readSettingsFile(kSettingsPath, kDefaultLinkSettings);
+  if (read.malformed) {
+    printOut("<error>%s invalid format</error>\n", kSettingsPath);
+    return std::nullopt;
+  }
+  return read.settings;
+}
+
+std::string_view formatLinkSettings(SettingsText& out, const char* platformText, const char* spText,
+                                    int port) {
+  // The texts are plain dotted quads by now; anything else would be written as 0.
+  const auto numberOf = [](const char* text) {
+    return addressNumber(parseAddress(text).value_or(in_addr{}));
+  };
+  const FormattedText text =
+      formatText(out, "sp %s 0x%08" PRIx32 "\np0 %s 0x%08" PRIx32 "\nzarn %d\n", spText,
+                 numberOf(spText), platformText, numberOf(platformText), port);
+  return {out.data(), text.length};
 }
