@@ -44,6 +44,7 @@ std::optional<sockaddr_in> resolveAgent(const char* hostText, std::uint16_t port
   }
   const hostent* host = gethostbyname(hostText);
   if (host == nullptr || host->h_addr_list[0] == nullptr) {
+    // Kept for callers: the system's reason, whatever errno holds after a lookup.
     reportSystemError("gethostbyname");
     trace("host %s: not resolved", hostText);
     return std::nullopt;
@@ -91,6 +92,7 @@ bool establish(int socket, const sockaddr_in& address) {
   std::optional<int> pendingError = 0;
   if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINPROGRESS) {
+      // Kept for callers: the system's reason after the closing tag.
       reportSystemError("<error>connect error</error>");
       trace("connect failed after %lld ms", traceClockMilliseconds() - start);
       return false;
@@ -126,6 +128,7 @@ UniqueFd connectAgent(const AgentEndpoint& agent) {
   }
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.valid()) {
+    // Kept for callers: the system's reason after the closing tag.
     reportSystemError("<error>generate error</error>");
     cancelGuardTimer();
     return UniqueFd();

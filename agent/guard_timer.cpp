@@ -28,6 +28,7 @@ bool armed = false;
   timedOut = 1;
   alarm(kMessageGraceSeconds);
   // Output is never buffered, so a plain write lands after all earlier output.
+  // Kept for callers: no newline.
   constexpr std::string_view kMessage = "<error>connection timeout</error>";
   writeAll(STDOUT_FILENO, kMessage);
   sendTimeoutLogLine();
@@ -48,6 +49,7 @@ bool armGuardTimer(int waitSeconds) {
   action.sa_flags = SA_NODEFER;
   sigemptyset(&action.sa_mask);
   if (sigaction(SIGALRM, &action, nullptr) != 0) {
+    // Kept for callers: no newline after either message.
     writeOut("<error>Can't create signal.</error>");
     return false;
   }

@@ -31,6 +31,7 @@ void traceRead(const ReplyBuffer& buffer, ssize_t n) {
   }
 }
 
+// Kept for callers: a "</zarn>" that closes no element.
 void reportAbnormalClosure() { writeOut("<error>Abnormal socket closure</error></zarn>\n"); }
 
 // The whole block must come in the first read.
@@ -43,6 +44,7 @@ Result relayVpdBlock(const UniqueFd& connection, const char* filename) {
     return Result::kOk;
   }
   if (n != kVpdBlockSize) {
+    // Kept for callers: "</zarn>" on a line of its own.
     printOut("<error>Bytes read (%d) != vpd file size</error>\n</zarn>\n", static_cast<int>(n));
     return Result::kVpdBlockWrongSize;
   }

@@ -12,6 +12,7 @@ Result captureVpd(std::span<const char> block, const char* filename) {
   if (filename[0] != '-') {
     file = UniqueFd(::open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!file.valid()) {
+      // Kept for callers: "</zarn>" on a line of its own.
       printOut("<error>Error opening file %s</error>\n</zarn>\n", filename);
       return Result::kVpdFileNotOpened;
     }

@@ -70,45 +70,47 @@ using enum ReplyKind;
 constexpr RequestFormat kLetter = request("%c");
 constexpr RequestFormat kLevelLine = request("%c %s\n", {kLevel});
 
-// The long options are registered in this order; the option parser reports a
-// long-only one as the value 0 with its index.
+// The usage text lists the rows in this order; the option parser reports a
+// long-only option as the value 0 with its index.
 // clang-format off
 inline constexpr OptionRow kOptionTable[] = {
-    {"configRuvo",     '\0', kImmediate, kNone,        {},                      kNotRead,  runConfigRuvo},
-    {"addr",           'a',  kParameter, kAddr},
     {"reboot",         'b',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"forcedReboot",   'B',  kCommand,   kNone,        kLetter,                 kNotRead,  runRemote},
-    {"setdns",         'D',  kCommand,   kNone,        request("%c %s\n", {kAddr}),    kText,     runRemote},
     {"getCpuid",       'c',  kCommand,   kCpuNumber,   request("%c %s", {kCpuNumber}), kVpdBlock, runRemote},
     {"getTemp",        'C',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
+    {"setdns",         'D',  kCommand,   kNone,        request("%c %s\n", {kAddr}),    kText,     runRemote},
     {"getdns",         'd',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"setip",          'E',  kCommand,   kNone,
      request("%c %s%s %s %s", {kInterfaceName, kAddr, kMask, kGateway}),         kText,     runRemote},
     {"getip",          'e',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"forcedShutdown", 'f',  kCommand,   kNone,        kLetter,                 kNotRead,  runRemote},
-    {"gateway",        'g',  kParameter, kGateway},
-    {"hbpoll",         'h',  kCommand,   kLevel,       kLevelLine,              kText,     runRemote},
     {"getHost",        'H',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
-    {"interface",      'i',  kParameter, kInterface},
-    {"hostIp",         'I',  kParameter, kHostIp},
+    {"hbpoll",         'h',  kCommand,   kLevel,       kLevelLine,              kText,     runRemote},
     {"setRuvo",        'J',  kCommand,   kNone,        request("%c p=%s s=%s", {kAddr, kGateway}),
                                                                                 kNotRead,  runSetRuvo,
      {kAddr, kGateway}},
     {"getRuvo",        'j',  kCommand,   kNone,        {},                      kNotRead,  runGetRuvo},
-    {"level",          'l',  kParameter, kLevel},
     {"getversion",     'L',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
-    {"mask",           'm',  kParameter, kMask},
-    {"filename",       'n',  kParameter, kFilename},
     {"setZarnPort",    'o',  kCommand,   kNewPort,     request("%c %s", {kNewPort}),   kText,     runSetZarnPort,
      {kNewPort, kHostIp, kGateway}},
     {"getZarnPort",    'O',  kCommand,   kNone,        {},                      kNotRead,  runGetZarnPort},
     {"mcpoll",         'p',  kCommand,   kLevel,       kLevelLine,              kText,     runRemote},
     {"shutdown",       's',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
-    {"metric",         't',  kParameter, kMetric},
     {"getTime",        'T',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
     {"getfeatures",    'v',  kCommand,   kNone,        kLetter,                 kText,     runRemote},
-    {"wait",           'w',  kParameter, kWaitSeconds},
     {"help",           '?',  kImmediate, kNone,        {},                      kNotRead,  runHelp},
+    {"addr",           'a',  kParameter, kAddr},
+    {"filename",       'n',  kParameter, kFilename},
+    {"gateway",        'g',  kParameter, kGateway},
+    {"hostIp",         'I',  kParameter, kHostIp},
+    {"mask",           'm',  kParameter, kMask},
+    {"interface",      'i',  kParameter, kInterface},
+    {"level",          'l',  kParameter, kLevel},
+    // Stored and sent nowhere: no command reads it.
+    {"metric",         't',  kParameter, kMetric},
+    // Not in the usage text, nor are the long-only options below.
+    {"wait",           'w',  kParameter, kWaitSeconds},
+    {"configRuvo",     '\0', kImmediate, kNone,        {},                      kNotRead,  runConfigRuvo},
     {"version",        '\0', kImmediate, kNone,        {},                      kNotRead,  runVersion},
     {"trace",          '\0', kTrace,     kNone},
 };

@@ -72,12 +72,13 @@ Result runGetRuvo(const OptionRow& /*option*/, const InvocationState& /*state*/)
   return showRuvoAddresses();
 }
 
-// The stored port, modulo 65536, with no newline.
+// The stored port, modulo 65536.
 Result runGetZarnPort(const OptionRow& /*option*/, const InvocationState& /*state*/) {
   const std::optional<LinkSettings> settings = readLinkSettings();
   if (!settings) {
     return Result::kSettingsMalformed;
   }
+  // Kept for callers: no newline.
   printOut("%d", static_cast<int>(static_cast<std::uint16_t>(settings->agentPort)));
   return Result::kOk;
 }

@@ -85,10 +85,12 @@ bool storeArgument(const OptionRow& row, InvocationState& state, const char* arg
 // the message tells what is wrong.
 bool checkCommandLine(int argc, char** argv, int commandCount) {
   if (commandCount != 1) {
+    // Kept for callers: the space after "<error>".
     writeOut("<error> wrong number of commands given</error>\n");
     return false;
   }
   if (optind < argc) {
+    // Kept for callers: a space after every argument, the last one too.
     writeOut("<error>non-option ARGV-elements: ");
     for (int i = optind; i < argc; ++i) {
       writeOut(argv[i]);

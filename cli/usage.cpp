@@ -2,43 +2,17 @@
 
 #include <unistd.h>
 
-#include "base/output.h"
+#include <array>
+#include <string_view>
 
-// The option that sets waitSeconds and the long-only options (configRuvo,
-// version) are deliberately not listed: the text stays as callers know it.
-const std::string_view kUsageText =
-    "Usage: zarn -<command> -[parameters]\n"
-    "  where command is:\n"
-    "      -b    --reboot\n"
-    "      -B    --forcedReboot\n"
-    "      -c    --getCpuid\n"
-    "      -C    --getTemp\n"
-    "      -D    --setdns\n"
-    "      -d    --getdns\n"
-    "      -E    --setip\n"
-    "      -e    --getip\n"
-    "      -f    --forcedShutdown\n"
-    "      -H    --getHost\n"
-    "      -h    --hbpoll\n"
-    "      -J    --setRuvo\n"
-    "      -j    --getRuvo\n"
-    "      -L    --getversion\n"
-    "      -o    --setZarnPort\n"
-    "      -O    --getZarnPort\n"
-    "      -p    --mcpoll\n"
-    "      -s    --shutdown\n"
-    "      -T    --getTime\n"
-    "      -v    --getfeatures\n"
-    "      -?    --help\n"
-    "  and parameters are:\n"
-    "      -a    --addr\n"
-    "      -n    --filename\n"
-    "      -g    --gateway\n"
-    "      -I    --hostIp\n"
-    "      -m    --mask\n"
-    "      -i    --interface\n"
-    "      -l    --level\n"
-    "      -t    --metric\n"
+#include "base/output.h"
+#include "cli/command_table.h"
+
+namespace {
+
+// Kept for callers: the examples name the program "zarn_sp" and an option
+// "-SET_RUVO_IP" that it never had.
+constexpr std::string_view kExamples =
     "\n"
     "\n"
     "examples:\n"
@@ -50,4 +24,56 @@ const std::string_view kUsageText =
     "\tbe 192.168.1.1, and the SP side address is 192.168.1.254\n"
     "\n";
 
-void printUsage() { writeAll(STDERR_FILENO, kUsageText); }
+// The wait parameter and the long-only options came after callers had
+// learnt the usage text, which leaves them out.
+constexpr bool listed(const OptionRow& row) {
+  return row.letter != '\0' && row.argument != Field::kWaitSeconds;
+}
+
+// Appends the text to `out` when it is given; counts its length either way.
+struct TextWriter {
+  char* out;
+  std::size_t length = 0;
+
+  constexpr void put(std::string_view text) {
+    for (const char c : text) {
+      if (out != nullptr) {
+        out[length] = c;
+      }
+      ++length;
+    }
+  }
+};
+
+// One line per listed row of the kind `parameters` asks for, in the table's order.
+constexpr void putOptionLines(TextWriter& writer, bool parameters) {
+  for (const OptionRow& row : kOptionTable) {
+    if (listed(row) && (row.kind == OptionKind::kParameter) == parameters) {
+      writer.put("      -");
+      writer.put(std::string_view(&row.letter, 1));
+      writer.put("    --");
+      writer.put(row.longName);
+      writer.put("\n");
+    }
+  }
+}
+
+constexpr std::size_t writeUsage(char* out) {
+  TextWriter writer{out};
+  writer.put("Usage: zarn -<command> -[parameters]\n  where command is:\n");
+  putOptionLines(writer, false);
+  writer.put("  and parameters are:\n");
+  putOptionLines(writer, true);
+  writer.put(kExamples);
+  return writer.length;
+}
+
+constexpr auto kUsage = [] {
+  std::array<char, writeUsage(nullptr)> text{};
+  writeUsage(text.data());
+  return text;
+}();
+
+}  // namespace
+
+void printUsage() { writeAll(STDERR_FILENO, std::string_view(kUsage.data(), kUsage.size())); }

@@ -1,8 +1,4 @@
 #pragma once
 
-#include <string_view>
-
-extern const std::string_view kUsageText;
-
-// Writes the usage text to standard error.
+// Writes the usage text, made from the option table, to standard error.
 void printUsage();

@@ -51,7 +51,8 @@ if(ZARN_INSTALL_STRIP)
 endif()
 install(TARGETS zarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zarn)
 install(FILES ${packaging_dir}/zarn.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT zarn)
-install(FILES packaging/zarn.bash-completion RENAME zarn
+include(cmake/completion.cmake)
+install(FILES ${packaging_dir}/zarn.bash-completion RENAME zarn
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT zarn)
 install(FILES ${packaging_dir}/copyright ${packaging_dir}/changelog.gz docs/protocol.md
         DESTINATION ${zarn_docdir} COMPONENT zarn)

@@ -46,6 +46,7 @@ Result listLinkInterfaceAddresses() {
   list.ifc_len = static_cast<int>(sizeof records);
   list.ifc_req = records.data();
   if (!query.valid() || ::ioctl(query.get(), SIOCGIFCONF, &list) < 0) {
+    // Kept for callers: no newline.
     writeOut("<error>Unable to get ip addresses</error>");
     return Result::kNoInterfaceList;
   }
@@ -69,6 +70,7 @@ Result showRuvoAddresses() {
     }
     platform = addressFromNumber(settings->platformAddress);
   }
+  // Kept for callers: padding, no newline, before the first interface address.
   printOut("%-25s", inet_ntoa(*platform));
   return listLinkInterfaceAddresses();
 }

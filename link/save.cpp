@@ -31,7 +31,7 @@ bool prepareSettingsFile(FileReplacement& replacement, std::string_view content)
 }
 
 void reportSettingsUnsaved() {
-  // Kept for callers: "is" where "in" was meant.
+  // Kept for callers: "Zarn:", and "is" where "in" was meant.
   printOut("Zarn: Unable to save Ruvo IP Configuration is %s\n", kSettingsPath);
 }
 

@@ -25,7 +25,7 @@ for source in sorted(p for d in ("base", "agent", "link", "cli") for p in (root 
     found = [text(run) for run in CALL.findall(code)]  # handed to an output function
     found += [t for t in map(text, re.findall(RUN, code))  # or worded as a message
               if "<error>" in t or re.match(r"[A-Z][A-Za-z_]*: ", t)]
-    found += [text(run) for run in re.findall(rf"kUsageText =\s*{RUN};", code)]
+    found += [text(run) for run in re.findall(rf"(?:kExamples =|put\()\s*{RUN}", code)]  # the usage
     messages.update(line for t in found for line in t.split("\n")
                     if re.search("[A-Za-z]", CONVERSION.sub("", line)))
 

@@ -154,7 +154,11 @@ TEST_F(InterruptedRewrite, ThatIsNotWholeIsSetAside) {
       [&] { return whole.substr(0, whole.size() - 1); },
       [&] { return whole + "\n"; },
       [&] { return whole.substr(0, content) + "X" + whole.substr(content + 1); },  // content
-      [&] { return whole.substr(0, whole.size() - 2) + "0\n"; },                   // checksum
+      [&] {  // the checksum's last digit
+        std::string changed = whole;
+        changed[whole.size() - 2] = whole[whole.size() - 2] == '0' ? '1' : '0';
+        return changed;
+      },
       [&] {  // the new content's length
         std::string moved = whole;
         moved[content - 2] = static_cast<char>(moved[content - 2] + 1);

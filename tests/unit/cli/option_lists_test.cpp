@@ -1,6 +1,6 @@
-// Adding an option is one row of the table plus its prose: the usage text,
-// the bash completion's word lists, the manual's option lists and the
-// protocol note's requests must name exactly the table's options.
+// Adding an option is one row of the table plus its prose: the manual's
+// option lists and the protocol note's requests must name exactly the table's
+// options.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "cli/command_table.h"
-#include "cli/usage.h"
 
 namespace {
 
@@ -88,32 +87,11 @@ std::vector<std::string> linesAfter(const std::string& text, const std::string& 
   return found;
 }
 
-// The usage text keeps its bytes; it leaves out the wait parameter and the
-// long-only options.
-TEST(OptionLists, Usage) {
-  const std::string usage(kUsageText);
-  const auto listed = [&](const std::string& heading, const std::string& next) {
-    Listing lines;
-    for (const std::string& line : linesAfter(between(usage, heading, next), "      ")) {
-      std::istringstream split(line);
-      std::string letter;
-      std::string name;
-      split >> letter >> name;
-      lines.insert(letter + " " + name);
-    }
-    return lines;
-  };
-  const auto inUsage = [](const OptionRow& row) {
-    return row.letter != '\0' && row.argument != Field::kWaitSeconds;
-  };
-  EXPECT_EQ(listed("where command is:", "\n  and"),
-            options([&](const OptionRow& row) { return inUsage(row) && !isParameter(row); }));
-  EXPECT_EQ(listed("and parameters are:", "\n\n"),
-            options([&](const OptionRow& row) { return inUsage(row) && isParameter(row); }));
-}
-
+// The build reads the completion's word lists off the table's source.
 TEST(OptionLists, Completion) {
-  const std::string completion = sourceFile("packaging/zarn.bash-completion");
+  std::ostringstream text;
+  text << std::ifstream(std::string(ZARN_BINARY_DIR) + "/packaging/zarn.bash-completion").rdbuf();
+  const std::string completion = text.str();
   const auto array = [&](const std::string& name) {
     std::string content = between(completion, name + "=(", ")");
     std::erase(content, '\'');
@@ -122,6 +100,8 @@ TEST(OptionLists, Completion) {
   EXPECT_EQ(array("_zarn_commands"), optionWords(isCommand));
   EXPECT_EQ(array("_zarn_immediate"), optionWords(isImmediate));
   EXPECT_EQ(array("_zarn_parameters"), optionWords(isParameter));
+  EXPECT_EQ(array("_zarn_with_argument"),
+            optionWords([](const OptionRow& row) { return row.argument != Field::kNone; }));
 }
 
 // The option an entry of the manual names: ".BR \-x ", " \-\-name ..." or
