@@ -3,14 +3,14 @@
 # bounded time over its checked-in seeds; exits non-zero on any crash, leak,
 # undefined behaviour or hang, leaving the input that caused it in
 # BUILD_DIR/fuzz-artifacts/.
-#   scripts/fuzz-smoke.sh BUILD_DIR        (ZARN_FUZZ_SECONDS, default 30, per target)
+#   scripts/stages/fuzz-smoke.sh BUILD_DIR        (ZARN_FUZZ_SECONDS, default 30, per target)
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
     echo "usage: fuzz-smoke.sh BUILD_DIR" >&2
     exit 2
 fi
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(mkdir -p "$1" && cd "$1" && pwd)
 seconds=${ZARN_FUZZ_SECONDS:-30}
 targets=(settings relay plain_text hosts)

@@ -3,14 +3,14 @@
 # agent simulator): clang-tidy with the repository's .clang-tidy, over the
 # compile commands of a build configured in BUILD_DIR, then cppcheck. Exits
 # non-zero on any finding.
-#   scripts/check-static.sh BUILD_DIR
+#   scripts/stages/check-static.sh BUILD_DIR
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
     echo "usage: check-static.sh BUILD_DIR" >&2
     exit 2
 fi
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1
 directories=(base cli agent link standins/agent-sim)
 

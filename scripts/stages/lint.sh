@@ -3,7 +3,7 @@
 # as .clang-format says, every shell script clean under shellcheck, the
 # program linked against the C library alone, and no include path that
 # climbs out of its folder.
-#   scripts/lint.sh BUILD_DIR      (a built tree, for its zarn)
+#   scripts/stages/lint.sh BUILD_DIR      (a built tree, for its zarn)
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ ! -x "$1/zarn" ]; then
@@ -11,7 +11,7 @@ if [ $# -ne 1 ] || [ ! -x "$1/zarn" ]; then
     exit 2
 fi
 build=$1
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 failed=0
 fail() {
     echo "lint: $*" >&2
