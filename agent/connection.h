@@ -14,4 +14,4 @@ struct AgentEndpoint {
 // descriptor when it could not be made (reported where there is something
 // to say). On success the guard timer stays armed; so it does after a
 // pending alarm or a failed lookup.
-UniqueFd connectAgent(const AgentEndpoint& agent);
+[[nodiscard]] UniqueFd connectAgent(const AgentEndpoint& agent);

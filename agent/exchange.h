@@ -12,4 +12,4 @@ Result exchangeWithAgent(const AgentEndpoint& agent, std::string_view request,
                          const ReplyHandling& reply);
 
 // Sends `request` in one write; true when all of it was written.
-bool sendRequest(const UniqueFd& connection, std::string_view request);
+[[nodiscard]] bool sendRequest(const UniqueFd& connection, std::string_view request);

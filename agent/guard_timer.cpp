@@ -30,7 +30,7 @@ bool armed = false;
   // Output is never buffered, so a plain write lands after all earlier output.
   // Kept for callers: no newline.
   constexpr std::string_view kMessage = "<error>connection timeout</error>";
-  writeAll(STDOUT_FILENO, kMessage);
+  writeOut(kMessage);
   sendTimeoutLogLine();
   traceFromHandler("guard timer ran out");
   traceFromHandler("exit status 2");

@@ -8,6 +8,6 @@
 // or negative); a timer this run already armed keeps its deadline. False,
 // with its message printed, when the handler cannot be installed or an alarm
 // the caller left was pending.
-bool armGuardTimer(int waitSeconds);
+[[nodiscard]] bool armGuardTimer(int waitSeconds);
 
 void cancelGuardTimer();

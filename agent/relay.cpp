@@ -75,7 +75,7 @@ bool relayTextChunk(std::span<char> chunk) {
     trace("end of text");
     *endOfText = '\n';
   }
-  writeAll(STDOUT_FILENO, chunk);
+  writeOut(std::string_view(chunk.data(), chunk.size()));
   return complete;
 }
 

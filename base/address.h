@@ -13,7 +13,7 @@ inline std::uint32_t addressNumber(in_addr address) { return ntohl(address.s_add
 inline in_addr addressFromNumber(std::uint32_t number) { return in_addr{htonl(number)}; }
 
 // The address `inet_aton` reads from `text`, if it reads one.
-std::optional<in_addr> parseAddress(const char* text);
+[[nodiscard]] std::optional<in_addr> parseAddress(const char* text);
 
 // Dotted-quad text of `address`.
 void setAddressText(TextSlot& slot, in_addr address);

@@ -265,7 +265,8 @@ void setJournalAside(const char* path, const char* target, const char* reason) {
   if (formatText(aside, "%s.set-aside", path).complete) {
     clearPath(aside.data());
     if (::rename(path, aside.data()) == 0) {
-      syncDirectoryOf(path);
+      // Undone by a power cut, the move is made again by the next run.
+      static_cast<void>(syncDirectoryOf(path));
       printErr("ZARN: journal %s for %s set aside as %s: %s\n", path, target, aside.data(), reason);
       logChange(LogLevel::kWarning, "journal %s for %s set aside as %s: %s", path, target,
                 aside.data(), reason);

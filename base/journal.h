@@ -36,11 +36,12 @@ struct JournalLayout {
 // `targetPath`, into `journal`, a new empty file open for reading and
 // writing. The new content is to follow. Where the old content lies, or none
 // when the target is not a regular file within the limit.
-std::optional<ContentSpan> startJournal(int journal, const char* targetPath, int target);
+[[nodiscard]] std::optional<ContentSpan> startJournal(int journal, const char* targetPath,
+                                                      int target);
 
 // Completes the header with the new content's length and appends the
 // checksum. The journal's layout, or none when that fails.
-std::optional<JournalLayout> sealJournal(int journal, ContentSpan old);
+[[nodiscard]] std::optional<JournalLayout> sealJournal(int journal, ContentSpan old);
 
 // A journal found on disk. `refusal` says why it cannot be trusted: it is not
 // a regular file of the user running the program with one link, its directory
@@ -53,14 +54,14 @@ struct FoundJournal {
   ino_t inode = 0;
 };
 
-FoundJournal findJournal(const char* path);
+[[nodiscard]] FoundJournal findJournal(const char* path);
 
 // What a file holds next to a journal's two contents: either one of them, or
 // a state that the rewrite can leave when it is cut short (each byte its old
 // or its new value, the length between the two), or anything else.
 enum class TargetState { kOld, kNew, kBetween, kForeign };
 
-TargetState compareWithJournal(int target, int journal, const JournalLayout& layout);
+[[nodiscard]] TargetState compareWithJournal(int target, int journal, const JournalLayout& layout);
 
 // Moves a journal that is not to be applied out of the way, to "PATH.set-aside",
 // where a person can read it, and says so on standard error with `reason`.

@@ -37,7 +37,10 @@ void keepStandardStreamsOpen() {
   }
 }
 
-void writeOut(std::string_view text) { writeAll(STDOUT_FILENO, text); }
+// A standard stream the caller left failing has nowhere to report to.
+void writeOut(std::string_view text) { static_cast<void>(writeAll(STDOUT_FILENO, text)); }
+
+void writeErr(std::string_view text) { static_cast<void>(writeAll(STDERR_FILENO, text)); }
 
 bool printTo(int fd, const char* format, ...) {
   va_list args;

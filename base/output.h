@@ -13,7 +13,8 @@
 void keepStandardStreamsOpen();
 
 void writeOut(std::string_view text);
-bool printTo(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void writeErr(std::string_view text);
+[[nodiscard]] bool printTo(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void printOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void printErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

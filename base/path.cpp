@@ -62,8 +62,10 @@ UniqueFd createAfresh(const char* path) {
 }
 
 void removeDurably(const char* path) {
+  // A removal that a power cut undoes brings back a journal that the next
+  // run finds already applied, or a temporary that it replaces.
   if (::unlink(path) == 0) {
-    syncDirectoryOf(path);
+    static_cast<void>(syncDirectoryOf(path));
   }
 }
 

@@ -12,7 +12,7 @@ using PathText = std::array<char, PATH_MAX>;
 // Follows the symbolic links from `path`, an absolute path, to the file they
 // end at, which need not exist yet. None for a chain longer than MAXSYMLINKS
 // or a path that does not fit.
-std::optional<PathText> resolveLinks(const char* path);
+[[nodiscard]] std::optional<PathText> resolveLinks(const char* path);
 
 // Removes whatever a killed run left at `path`: a file, a symbolic link or an
 // empty directory.
@@ -20,15 +20,15 @@ void clearPath(const char* path);
 
 // Creates `path` afresh for reading and writing, in place of whatever a killed
 // run left there, with mode 0666 less the creation mask.
-UniqueFd createAfresh(const char* path);
+[[nodiscard]] UniqueFd createAfresh(const char* path);
 
 // Removes the file at `path` for good: the removal is synced to its directory.
 void removeDurably(const char* path);
 
 // Whether the directory of `path`, an absolute path, can be written by no one
 // but its owner, who is root or the user running the program.
-bool directoryIsPrivate(const char* path);
+[[nodiscard]] bool directoryIsPrivate(const char* path);
 
 // Syncs the directory of `path`, an absolute path, so that a rename or a
 // removal in it lasts.
-bool syncDirectoryOf(const char* path);
+[[nodiscard]] bool syncDirectoryOf(const char* path);

@@ -5,7 +5,7 @@
 
 // A canonical dotted quad (four decimal numbers 0-255 without leading zeros,
 // as inet_pton reads them) other than 0.0.0.0 and 255.255.255.255.
-bool isPlainDottedQuad(const char* text);
+[[nodiscard]] bool isPlainDottedQuad(const char* text);
 
 // A port of at most five digits, in 1..65535.
-bool isPlainPort(const char* text);
+[[nodiscard]] bool isPlainPort(const char* text);

@@ -7,4 +7,4 @@
 // (mode 0600, one link), opened without following a link. Anything else at
 // `path`, left there by someone else or by an older release, is replaced
 // first. Waits for another holder; no descriptor when the lock cannot be had.
-UniqueFd takePrivateLock(const char* path);
+[[nodiscard]] UniqueFd takePrivateLock(const char* path);

@@ -21,7 +21,9 @@ bool renameDurably(UniqueFd& file, const char* temporary, const char* target) {
   if (::fsync(file.get()) != 0 || file.reset() != 0 || ::rename(temporary, target) != 0) {
     return false;
   }
-  syncDirectoryOf(target);
+  // The new content is in place; a power cut that undoes the rename leaves the
+  // old file whole, which the caller cannot change now.
+  static_cast<void>(syncDirectoryOf(target));
   return true;
 }
 

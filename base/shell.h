@@ -5,4 +5,4 @@
 // read the terminal and a terminal's interrupt reaches it, with the caller's
 // interrupt and quit signals ignored until it ends. The shell inherits the
 // standard streams. True when it ran and ended with status 0.
-bool runShellLine(const char* commandLine);
+[[nodiscard]] bool runShellLine(const char* commandLine);

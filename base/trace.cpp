@@ -61,7 +61,7 @@ void trace(const char* format, ...) {
   const std::size_t length =
       std::min(static_cast<std::size_t>(std::max(wanted, 0)), text.size() - 2);
   text[length] = '\n';
-  writeAll(STDERR_FILENO, std::span(line.data(), kPrefix.size() + length + 1));
+  writeErr(std::string_view(line.data(), kPrefix.size() + length + 1));
 }
 
 void traceBytes(const char* what, std::span<const char> bytes) {
@@ -79,9 +79,9 @@ void traceBytes(const char* what, std::span<const char> bytes) {
 
 void traceFromHandler(std::string_view line) {
   if (tracing()) {
-    writeAll(STDERR_FILENO, kPrefix);
-    writeAll(STDERR_FILENO, line);
-    writeAll(STDERR_FILENO, std::string_view("\n"));
+    writeErr(kPrefix);
+    writeErr(line);
+    writeErr("\n");
   }
 }
 

@@ -76,4 +76,4 @@ constexpr auto kUsage = [] {
 
 }  // namespace
 
-void printUsage() { writeAll(STDERR_FILENO, std::string_view(kUsage.data(), kUsage.size())); }
+void printUsage() { writeErr(std::string_view(kUsage.data(), kUsage.size())); }

@@ -10,7 +10,7 @@ struct SaveLock {
   UniqueFd file;  // no descriptor when the lock cannot be had
 };
 
-SaveLock lockSaves();
+[[nodiscard]] SaveLock lockSaves();
 
 // Under `lock`, completes (or sets aside) the journal of an in-place rewrite
 // of the settings file or the hosts table that a killed run left behind, as

@@ -39,7 +39,7 @@ LinkSettings loadStartupSettings();
 
 // The strict read: the settings (the defaults for a missing file), or none
 // for a malformed file, which is reported.
-std::optional<LinkSettings> readLinkSettings();
+[[nodiscard]] std::optional<LinkSettings> readLinkSettings();
 
 // Room for the three lines of the settings file, whatever its address texts.
 using SettingsText = std::array<char, 4 * kTextSlotSize>;
