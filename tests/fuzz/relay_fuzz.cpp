@@ -17,9 +17,10 @@ namespace {
 
 constexpr int kMaxChunks = 64;
 
-int confirmations = 0;
-
-void countConfirmation(const PortChange& /*change*/) { ++confirmations; }
+struct SuccessCount final : SuccessListener {
+  int count = 0;
+  void onSuccessReported() override { ++count; }
+};
 
 }  // namespace
 
@@ -47,12 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   agent.reset();
 
   const auto kind = static_cast<ReplyKind>(data[0] % 3);
-  confirmations = 0;
-  ReplyHandling handling{kind, 0, "-"};
-  handling.onPortConfirmed = countConfirmation;
-  relayReply(connection, handling);
-  // A chunk confirms the port at most once; only a text reply is looked at.
-  if (confirmations > chunks || (kind != ReplyKind::kText && confirmations != 0)) {
+  SuccessCount successes;
+  const ReplyHandling handling{kind, 0, "-", &successes};
+  static_cast<void>(relayReply(connection, handling));
+  // A chunk reports success at most once; only a text reply is looked at.
+  if (successes.count > chunks || (kind != ReplyKind::kText && successes.count != 0)) {
     __builtin_trap();
   }
   return 0;
