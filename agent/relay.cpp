@@ -1,5 +1,6 @@
 #include "agent/relay.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <span>
 
-#include "agent/vpd.h"
 #include "base/output.h"
 #include "base/result.h"
 #include "base/trace.h"
@@ -33,6 +33,29 @@ void traceRead(const ReplyBuffer& buffer, ssize_t n) {
 
 // Kept for callers: a "</zarn>" that closes no element.
 void reportAbnormalClosure() { writeOut("<error>Abnormal socket closure</error></zarn>\n"); }
+
+// A CPU's vital product data: an opaque block of exactly this size.
+constexpr std::size_t kVpdBlockSize = 128;
+
+// Stores `block` in the file `filename`, created or replaced, or writes it to
+// standard output for a name that starts with '-'.
+Result captureVpd(std::span<const char> block, const char* filename) {
+  UniqueFd file;
+  if (filename[0] != '-') {
+    file = UniqueFd(::open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!file.valid()) {
+      // Kept for callers: "</zarn>" on a line of its own.
+      printOut("<error>Error opening file %s</error>\n</zarn>\n", filename);
+      return Result::kVpdFileNotOpened;
+    }
+  }
+  const int output = file.valid() ? file.get() : STDOUT_FILENO;
+  if (::write(output, block.data(), block.size()) != static_cast<ssize_t>(block.size())) {
+    writeOut("<error>Wrong # bytes written</error>\n");
+    return Result::kVpdNotWritten;
+  }
+  return Result::kOk;
+}
 
 // The whole block must come in the first read.
 Result relayVpdBlock(const UniqueFd& connection, const char* filename) {

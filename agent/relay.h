@@ -7,7 +7,7 @@
 enum class ReplyKind {
   kNotRead,   // nothing is read: the request's arrival is the success
   kText,      // text up to an end-of-text byte, relayed to standard output
-  kVpdBlock,  // a binary block, stored by VPD capture
+  kVpdBlock,  // a CPU's 128-byte VPD block, stored in a file or shown
 };
 
 // Told when a text reply reports the command's success.
