@@ -160,9 +160,9 @@ class SandboxTest(unittest.TestCase):
                               capture_output=True, timeout=timeout, start_new_session=True)
         return Result(proc.stdout, proc.stderr, proc.returncode, time.monotonic() - start)
 
-    def spawn(self, *args, **popen):
+    def spawn(self, *args, env=None, preload=(), **popen):
         """Starts zarn as `zarn` runs it and returns the process."""
-        cmd, environment = self.zarn_command(*args)
+        cmd, environment = self.zarn_command(*args, env=env, preload=preload)
         return subprocess.Popen(cmd, cwd=self.dir, env=environment, start_new_session=True,
                                 **popen)
 

@@ -64,13 +64,21 @@ class RemoteTest(harness.SandboxTest):
         self.assertEqual((r.out, r.err, r.status),
                          (b"", b"<error>connect error</error>: Network is unreachable\n", 242))
 
-    def test_an_alarm_inherited_from_the_caller_is_refused(self):
-        with self.agent("--reply", "OK") as agent:
-            run = self.spawn("-T", "-w", "5", stdout=subprocess.PIPE,
-                             preexec_fn=lambda: signal.alarm(60))
-            self.assertEqual((run.communicate(timeout=10)[0], run.returncode),
-                             (b"<error>Alarm already set</error>", 242))
-            self.assertEqual(agent.requests(1, timeout=0.3), [])
+    def test_a_failed_call_around_the_connection(self):
+        """A failed wait for the connection counts as ready, so the socket's pending error decides;
+        a pending error that cannot be read ends the run before the request, and a guard timer
+        that cannot be set (no handler, or the caller's alarm pending) before the connection."""
+        cases = [  # failing call (None: the caller's alarm) -> out, status, requests (b"": none)
+            ("poll", b"OK\n", 0, [b"T"]), ("getsockopt", b"", 242, [b""]),
+            ("sigaction", b"<error>Can't create signal.</error>", 242, []),
+            (None, b"<error>Alarm already set</error>", 242, [])]
+        for name, out, status, requests in cases:
+            with self.subTest(name), self.agent("--reply", "OK") as agent:
+                run = self.spawn("-T", "-w", "2", env={"ZARN_FAIL": name or ""}, preload=(harness.CRASH_LIB,),
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 preexec_fn=None if name else lambda: signal.alarm(60))
+                self.assertEqual((*run.communicate(timeout=10), run.returncode), (out, b"", status))
+                self.assertEqual(agent.requests(max(len(requests), 1), timeout=0.3), requests)
 
     def test_port_from_the_settings_file_is_checked(self):
         with self.agent("--reply", "OK") as agent:
