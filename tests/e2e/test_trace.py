@@ -27,6 +27,8 @@ class TraceTest(harness.SandboxTest):
         cases = [  # agent flags, args -> output, status, what the trace says
             (None, ["-T", "-w", "2"], b"", 242,
              rf"connect {PLATFORM}:6789\ntrace: connect failed after \d+ ms: Connection refused\n"),
+            (None, ["-T", "-w", "2", "-I", "192.0.2.1"], b"", 242,  # no route: refused at once
+             r"connect 192\.0\.2\.1:6789\n.*unreachable\ntrace: connect failed after \d+ ms\n"),
             ([], ["-T", "-w", "1", "-I", "169.254.101.9"], TIMEOUT, 2,
              r"connect 169.254.101.9:6789\ntrace: guard timer ran out\n"),
             (["--close-early", "--no-etx"], ["-T", "-w", "2"], None, 0,
