@@ -4,7 +4,7 @@ import stat
 
 import harness
 from harness import (ABNORMAL, BAD_CPU, DRIVER_NODE, MALFORMED, PLATFORM, SETTINGS, SP,
-                     STARTUP_BAD, STRICT_BAD, remove, settings_text)
+                     STARTUP_BAD, STRICT_BAD, remove, settings_text, write)
 
 CPU = 200  # its block holds both 0x00 and 0x03
 
@@ -34,9 +34,7 @@ class LinkTest(harness.SandboxTest):
     def run_logged(self, *args, settings=None):
         """Runs zarn with `settings` as the file (None: no file) and a fresh driver log."""
         remove(self.standin_log)
-        remove(SETTINGS)
-        if settings is not None:
-            self.write_settings(settings)
+        remove(SETTINGS) if settings is None else write(SETTINGS, settings)
         return self.zarn(*args), self.driver_log()
 
     def test_block_goes_to_standard_output_or_replaces_the_file(self):
@@ -47,11 +45,9 @@ class LinkTest(harness.SandboxTest):
             for i, (args, cpu, name) in enumerate(cases, 1):
                 with self.subTest(args=args, cpu=cpu):
                     if name:
-                        with open(self.path(name), "wb") as f:
-                            f.write(b"old" * 100)
-                    r = self.zarn("-c", cpu, *args, "-w", "2")
-                    out = b"" if name else block(cpu)
-                    self.assertEqual((r.out, r.err, r.status), (out, b"", 0))
+                        write(self.path(name), "old" * 100)
+                    self.assertEqual(self.zarn("-c", cpu, *args, "-w", "2")[:3],
+                                     (b"" if name else block(cpu), b"", 0))
                     self.assertEqual(agent.requests(i)[-1], b"c %d" % cpu)
                     if name:
                         with open(self.path(name), "rb") as f:
@@ -67,8 +63,7 @@ class LinkTest(harness.SandboxTest):
         for flags, out, status in cases:
             with self.subTest(flags=flags), self.agent(*flags):
                 remove(self.path("cpuid.vpd"))
-                r = self.zarn("-c", CPU, "-w", "2")
-                self.assertEqual((r.out, r.err, r.status), (out, b"", status))
+                self.assertEqual(self.zarn("-c", CPU, "-w", "2")[:3], (out, b"", status))
                 self.assertFalse(os.path.exists(self.path("cpuid.vpd")))
 
     def test_output_that_cannot_be_opened_or_written(self):
@@ -79,8 +74,7 @@ class LinkTest(harness.SandboxTest):
         with self.agent():
             for name, out, status in cases:
                 with self.subTest(name=name):
-                    r = self.zarn("-c", CPU, "-n", name, "-w", "2")
-                    self.assertEqual((r.out, r.err, r.status), (out, b"", status))
+                    self.assertEqual(self.zarn("-c", CPU, "-n", name, "-w", "2")[:3], (out, b"", status))
         self.assertFalse(os.path.exists(self.path("nodir")))
 
     def test_the_driver_answer_else_the_settings_file_names_the_platform(self):
@@ -109,15 +103,12 @@ class LinkTest(harness.SandboxTest):
         for address, label in [("169.254.102.7", "ruvo0"), ("169.254.101.5", "ruvo0"),
                                ("169.254.101.9", "ruvo0:1")]:
             self.ip("addr", "add", f"{address}/24", "dev", "ruvo0", "label", label)
-        r = self.zarn("-j")
-        self.assertEqual((r.out, r.err, r.status),
-                         (report(PLATFORM, SP, "169.254.102.7", "169.254.101.5"), b"", 0))
+        runs = [self.zarn("-j")]
         self.ip("addr", "flush", "dev", "ruvo0")
-        r = self.zarn("-j")
-        self.assertEqual((r.out, r.err, r.status), (report(PLATFORM), b"", 0))
-        r = self.zarn("-j", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "socket"})
-        self.assertEqual((r.out, r.err, r.status),
-                         (report(PLATFORM) + b"<error>Unable to get ip addresses</error>", b"", 242))
+        runs += [self.zarn("-j"), self.zarn("-j", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "socket"})]
+        self.assertEqual([(r.out, r.err, r.status) for r in runs], [
+            (report(PLATFORM, SP, "169.254.102.7", "169.254.101.5"), b"", 0), (report(PLATFORM), b"", 0),
+            (report(PLATFORM) + b"<error>Unable to get ip addresses</error>", b"", 242)])
 
     def test_pushes_the_platform_then_the_sp_address_from_the_numbers(self):
         pushed_50 = [f"{SET_PLAT} 169.254.50.3", f"{SET_SP} 169.254.50.2"]

@@ -63,11 +63,9 @@ class SimulatorTest(harness.SandboxTest):
         for name in ("spIpConfig.sh", "addHosts.sh"):
             self.install_script(name, "exit 0\n")
         with self.agent(moves=True) as agent:
-            for args, out in [(["-o", "7100"], CONFIRM), (["-C"], TEMP)]:
-                r = self.zarn(*args, "-w", "3")
-                self.assertEqual((r.out, r.status), (out, 0))
-            self.assertEqual((harness.read(agent.ready), agent.requests(2)),
-                             ("7100\n", [b"o 7100", b"C"]))
+            runs = [self.zarn(*args, "-w", "3") for args in (["-o", "7100"], ["-C"])]
+            self.assertEqual([(r.out, r.status) for r in runs], [(CONFIRM, 0), (TEMP, 0)])
+            self.assertEqual((harness.read(agent.ready), agent.requests(2)), ("7100\n", [b"o 7100", b"C"]))
             with self.assertRaises(ConnectionRefusedError):
                 socket.create_connection((PLATFORM, 6789)).close()
 

@@ -1,5 +1,6 @@
 """--trace: one reading of standard error explains each silent failure, and standard output
 and the status are what they are without it."""
+import contextlib
 import re
 
 import harness
@@ -48,12 +49,9 @@ class TraceTest(harness.SandboxTest):
         for script in ("spIpConfig.sh", "addHosts.sh"):
             self.install_script(script, "exit 0\n")
         for flags, args, out, status, explanation in cases:
-            with self.subTest(flags=flags, args=args):
-                if flags is None:
-                    r, trace = self.traced(*args)
-                else:
-                    with self.agent(*flags):
-                        r, trace = self.traced(*args)
+            with self.subTest(flags=flags, args=args), \
+                    self.agent(*flags) if flags is not None else contextlib.nullcontext():
+                r, trace = self.traced(*args)
                 if out is not None:
                     self.assertEqual((r.out, r.status), (out, status))
                 self.assertRegex(trace, explanation)
