@@ -46,9 +46,9 @@ NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
 MALFORMED = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
 
 
-def read(path):
+def read(path, encoding=None):
     """The file's text, or None when there is none."""
-    with contextlib.suppress(FileNotFoundError), open(path) as f:
+    with contextlib.suppress(FileNotFoundError), open(path, encoding=encoding) as f:
         return f.read()
     return None
 
@@ -106,9 +106,7 @@ class Agent:
         self.proc, self.log, self.ready = proc, log, ready
 
     def lines(self):
-        with contextlib.suppress(FileNotFoundError), open(self.log, encoding="latin-1") as f:
-            return f.read().splitlines()
-        return []
+        return (read(self.log, "latin-1") or "").splitlines()
 
     def requests(self, count=1, timeout=5.0):
         """Waits until at least `count` connections were logged."""
@@ -220,9 +218,7 @@ class SandboxTest(unittest.TestCase):
 
     def ip(self, *args):
         """Changes the sandbox's network for this test; undone afterwards."""
-        if not getattr(self, "_network_changed", False):
-            self._network_changed = True
-            self.addCleanup(reset_network)
+        self.addCleanup(reset_network)
         subprocess.run(["ip", *map(str, args)], check=True)
 
 

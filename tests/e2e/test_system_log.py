@@ -22,22 +22,21 @@ SAVED = "saved the link settings and the hosts table: "
 def system_log():
     """A log daemon of the test's own at /dev/log; yields a function that gives the lines
     received so far."""
-    receiver = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    receiver.bind(LOG)
-    receiver.setblocking(False)
-    received = []
+    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as receiver:
+        receiver.bind(LOG)
+        receiver.setblocking(False)
+        received = []
 
-    def lines():
-        with contextlib.suppress(BlockingIOError):
-            while True:
-                received.append(receiver.recv(4096).decode("latin-1"))
-        return received
+        def lines():
+            with contextlib.suppress(BlockingIOError):
+                while True:
+                    received.append(receiver.recv(4096).decode("latin-1"))
+            return received
 
-    try:
-        yield lines
-    finally:
-        receiver.close()
-        os.remove(LOG)
+        try:
+            yield lines
+        finally:
+            os.remove(LOG)
 
 
 def entries(lines):
@@ -52,6 +51,9 @@ def change(before, after):
     return ", ".join(f"{name} {a} -> {b}" for name, a, b in zip(("platform", "sp", "port"), before, after))
 
 
+MOVED = change((OLD, OLD_SP, 7000), (NEW, OLD_SP, 7000))  # what MOVE changes
+
+
 class SystemLogTest(SaveFixture):
     def setUp(self):
         super().setUp()
@@ -59,7 +61,7 @@ class SystemLogTest(SaveFixture):
 
     def test_each_change_to_the_link_is_one_line(self):
         readdressing = f"re-addressing the link to platform {NEW}, sp {OLD_SP}: request "
-        moved = [(NOTICE, SAVED + change((OLD, OLD_SP, 7000), (NEW, OLD_SP, 7000))),
+        moved = [(NOTICE, SAVED + MOVED),
                  (NOTICE, f"gave the driver platform {NEW}, sp {OLD_SP}")]
         local, default = ((), {"listen": "127.0.0.1", "port": 7000}), ((), {})
         cases = [  # agent (flags, place; None: none), args, settings, read-only /pstore -> out, lines
@@ -97,8 +99,7 @@ class SystemLogTest(SaveFixture):
             self.addCleanup(lambda: os.path.isdir("/etc/hosts") and os.rmdir("/etc/hosts"))
             self.assertEqual(self.zarn(*MOVE).out, harness.NO_HOSTS + DONE)
             self.assertEqual(entries(logged())[1], (ERROR, "saved the link settings but not the hosts table "
-                                                      "/etc/hosts: " + change((OLD, OLD_SP, 7000),
-                                                                              (NEW, OLD_SP, 7000))))
+                                                           f"/etc/hosts: {MOVED}"))
             os.rmdir("/etc/hosts")
             write("/etc/hosts", OLD_HOSTS)
 
@@ -115,8 +116,8 @@ class SystemLogTest(SaveFixture):
             self.scripts(before="sleep 3\n")
             with self.agent(listen="127.0.0.1", port=7000):
                 self.assertEqual(self.zarn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "1").status, 2)
-            self.assertEqual(entries(logged())[-1], (ERROR, "the guard timer ended a run that was changing "
-                                                       "the link"))
+            self.assertEqual(entries(logged())[-1],
+                             (ERROR, "the guard timer ended a run that was changing the link"))
 
     def test_the_parent_name_cannot_split_or_forge_a_line(self):
         parent = ("import ctypes, subprocess, sys\n"
@@ -128,14 +129,13 @@ class SystemLogTest(SaveFixture):
             preload = env.pop("LD_PRELOAD", None)  # for zarn alone, not for its parent
             cmd = ["env", f"LD_PRELOAD={preload}", *cmd] if preload else cmd
             subprocess.run([sys.executable, "-c", parent, *cmd], env=env, check=True)
-            self.assertEqual(len(logged()), 1)
-            self.assertTrue(logged()[0].endswith(r" (uid 0, parent \x7f\x0a<9>zarn[1]:\x20\x5c)"),
-                            logged()[0])
+            self.assertEqual([line.endswith(r" (uid 0, parent \x7f\x0a<9>zarn[1]:\x20\x5c)") for line in logged()],
+                             [True], logged())
 
     def test_a_missing_or_stuck_log_changes_nothing(self):
         self.fresh(OLD_SETTINGS)
         quiet = self.zarn(*MOVE)
-        self.assertEqual((quiet.out, quiet.err, quiet.status), (DONE, b"", 0))
+        self.assertEqual(quiet[:3], (DONE, b"", 0))
         stuck = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)  # bound, never read
         stuck.bind(LOG)
         self.addCleanup(os.remove, LOG)
@@ -147,5 +147,4 @@ class SystemLogTest(SaveFixture):
                 sender.sendto(b"x" * 512, LOG)
         self.fresh(OLD_SETTINGS)
         r = self.zarn(*MOVE[:-1], "0", timeout=5)
-        self.assertEqual((r.out, r.err, r.status), (quiet.out, quiet.err, quiet.status))
-        self.assertLess(r.elapsed, 3)
+        self.assertEqual((*r[:3], r.elapsed < 3), (*quiet[:3], True))
