@@ -28,7 +28,7 @@ with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt"))
 
 
 class CommandLineTest(harness.SandboxTest):
-    def test_usage_and_parser_complaints_on_stderr_with_status_0(self):
+    def test_usage_and_parser_complaints_on_stderr_and_the_version_where_it_stands_with_status_0(self):
         bad_x = b"invalid option -- 'x'"
         cases = [(["-?"], None), (["--help"], None), (["--he"], None), (["-x"], bad_x),
                  (["-T", "-x"], bad_x), (["-b", "-b", "-x"], bad_x),
@@ -37,17 +37,13 @@ class CommandLineTest(harness.SandboxTest):
                  (["--hostIp"], b"option '--hostIp' requires an argument"),
                  (["--nosuch"], b"unrecognized option '--nosuch'"),
                  (["--reboot=3"], b"option '--reboot' doesn't allow an argument"),
-                 (["--getT"],
-                  b"option '--getT' is ambiguous; possibilities: '--getTemp' '--getTime'")]
-        for args, complaint in cases:
+                 (["--getT"], b"option '--getT' is ambiguous; possibilities: '--getTemp' '--getTime'")]
+        cases = [(args, b"", (b"%s: %s\n" % (harness.ZARN.encode(), c) if c else b"") + USAGE) for args, c in cases]
+        cases += [(args, f"zarn {VERSION}\n".encode(), b"")
+                  for args in (["--version"], ["--vers"], ["-T", "--version", "-Z"], ["stray", "--v"])]
+        for args, out, err in cases:
             with self.subTest(args=args):
-                err = b"%s: %s\n" % (harness.ZARN.encode(), complaint) if complaint else b""
-                self.assertEqual(self.zarn(*args)[:3], (b"", err + USAGE, 0))
-
-    def test_version_acts_where_it_stands(self):
-        for args in (["--version"], ["--vers"], ["-T", "--version", "-Z"], ["stray", "--v"]):
-            with self.subTest(args=args):
-                self.assertEqual(self.zarn(*args)[:3], (f"zarn {VERSION}\n".encode(), b"", 0))
+                self.assertEqual(self.zarn(*args)[:3], (out, err, 0))
 
     def test_refusals_with_status_234(self):
         stray = b"<error>non-option ARGV-elements: %s</error>\n"
@@ -88,10 +84,8 @@ class CommandLineTest(harness.SandboxTest):
                  (settings_text(port=70000), b"4464", 0), (settings_text(port=65536), b"0", 0),
                  (settings_text(port=-1), b"65535", 0),
                  (" " * 5000 + settings_text(port=7000).replace(" ", "\0 "), b"7000", 0),
-                 ("a b a9fe6502 c d 0XA9FE6503 e 6790abc", b"6790", 0),
-                 (MALFORMED, STARTUP_BAD + STRICT_BAD, 185),
-                 ("", STARTUP_BAD + STRICT_BAD, 185),
-                 (MALFORMED + "zarn many\n", STARTUP_BAD + STRICT_BAD, 185)]
+                 ("a b a9fe6502 c d 0XA9FE6503 e 6790abc", b"6790", 0)]
+        cases += [(text, STARTUP_BAD + STRICT_BAD, 185) for text in (MALFORMED, "", MALFORMED + "zarn many\n")]
         for text, out, status in cases:
             for option in ("-O", "--getZarnPort"):
                 with self.subTest(text=text, option=option):

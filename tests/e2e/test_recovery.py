@@ -118,6 +118,5 @@ class RecoveryTest(SafetyFixture):
         self.addCleanup(subprocess.run, ["umount", SETTINGS])
         self.assertEqual(self.set_ruvo().out, DONE)
         st = os.stat(settings)
-        self.assertEqual((read(settings), st.st_uid, st.st_gid, st.st_mode & 0o7777),
-                         (SAVED, 0, 0, 0o600))
-        self.assertEqual(pstore(), ["ruvo_config"])
+        self.assertEqual((read(settings), st.st_uid, st.st_gid, st.st_mode & 0o7777, pstore()),
+                         (SAVED, 0, 0, 0o600, ["ruvo_config"]))

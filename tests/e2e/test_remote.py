@@ -78,10 +78,9 @@ class RemoteTest(harness.SandboxTest):
                 self.assertEqual(agent.requests(max(len(requests), 1), timeout=0.3), requests)
 
     def test_host_names(self):
-        for host in ("no.such.host", "300.1.2.3"):
-            with self.subTest(host=host):
-                r = self.zarn("-I", host, "-T", "-w", "2")
-                self.assertEqual((r.out, r.status, r.err.startswith(b"gethostbyname: ")), (b"", 242, True), r.err)
+        runs = [self.zarn("-I", host, "-T", "-w", "2") for host in ("no.such.host", "300.1.2.3")]
+        self.assertEqual([(r.out, r.status, r.err.startswith(b"gethostbyname: ")) for r in runs],
+                         [(b"", 242, True)] * 2, runs)
         with self.agent("--reply", "OK", listen="127.0.0.1") as agent:
             self.assertEqual(self.zarn("-I", "zarn-loop.test", "-T", "-w", "2")[:3], (b"OK\n", b"", 0))
             self.assertEqual(agent.requests(), [b"T"])

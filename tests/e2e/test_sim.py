@@ -52,8 +52,8 @@ class SimulatorTest(harness.SandboxTest):
                 socket.create_connection((PLATFORM, 6789)) as held:
             held.sendall(b"T")
             r = self.zarn("-w", "3", "-L")
-            self.assertEqual((r.out, r.status), (b"<version>sim-1.0</version>\n", 0))
-            self.assertEqual(sorted(agent.requests(2)), [b"L", b"T"])
+            self.assertEqual((r.out, r.status, sorted(agent.requests(2))),
+                             (b"<version>sim-1.0</version>\n", 0, [b"L", b"T"]))
 
     def test_the_agent_moves_to_the_port_it_confirms(self):
         for name in ("spIpConfig.sh", "addHosts.sh"):

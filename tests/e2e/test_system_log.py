@@ -136,15 +136,14 @@ class SystemLogTest(SaveFixture):
         self.fresh(OLD_SETTINGS)
         quiet = self.zarn(*MOVE)
         self.assertEqual(quiet[:3], (DONE, b"", 0))
-        stuck = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)  # bound, never read
+        stuck = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)  # bound, never read, filled by itself
         stuck.bind(LOG)
         self.addCleanup(os.remove, LOG)
         self.addCleanup(stuck.close)
-        sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        sender.setblocking(False)
+        stuck.setblocking(False)
         with contextlib.suppress(BlockingIOError):
             while True:
-                sender.sendto(b"x" * 512, LOG)
+                stuck.sendto(b"x" * 512, LOG)
         self.fresh(OLD_SETTINGS)
         r = self.zarn(*MOVE[:-1], "0", timeout=5)
         self.assertEqual((*r[:3], r.elapsed < 3), (*quiet[:3], True))

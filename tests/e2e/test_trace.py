@@ -17,9 +17,9 @@ class TraceTest(harness.SandboxTest):
         plain = self.zarn(*args)
         harness.remove(harness.SETTINGS)
         traced = self.zarn("--trace", *args)
-        self.assertEqual((traced.out, traced.status), (plain.out, plain.status))
-        self.assertEqual(TRACE_LINE.sub(b"", traced.err), plain.err)
-        self.assertTrue(traced.err.endswith(f"trace: exit status {plain.status}\n".encode()))
+        self.assertEqual((traced.out, traced.status, TRACE_LINE.sub(b"", traced.err),
+                          traced.err.endswith(f"trace: exit status {plain.status}\n".encode())),
+                         (plain.out, plain.status, plain.err, True))
         return plain, traced.err.decode()
 
     def test_each_silent_failure_is_explained(self):
