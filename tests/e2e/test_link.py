@@ -9,16 +9,11 @@ from harness import (ABNORMAL, BAD_CPU, DRIVER_NODE, MALFORMED, PLATFORM, SETTIN
 CPU = 200  # its block holds both 0x00 and 0x03
 
 
-def request(name, number):
-    """The stand-in's log of a 'J' read request with a 4-byte argument; the
-    direction bits sit lower on the PowerPC target."""
-    read = 0x40000000 if harness.EMULATOR else 0x80000000
-    return f"{name} {read | 4 << 16 | ord('J') << 8 | number:#x}"
-
-
-SET_PLAT = request("SET_PLAT_IP_IOCTL", 31)
-GET_PLAT = request("GET_PLAT_IP_IOCTL", 32)
-SET_SP = request("SET_SP_IP_IOCTL", 41)
+# The stand-in's log of each 'J' read request with a 4-byte argument; the direction bits sit lower
+# on the PowerPC target.
+READ = 0x40000000 if harness.EMULATOR else 0x80000000
+SET_PLAT, GET_PLAT, SET_SP = (f"{name}_IP_IOCTL {READ | 4 << 16 | ord('J') << 8 | number:#x}"
+                              for name, number in (("SET_PLAT", 31), ("GET_PLAT", 32), ("SET_SP", 41)))
 PUSHED = [f"{SET_PLAT} {PLATFORM}", f"{SET_SP} {SP}"]
 
 
