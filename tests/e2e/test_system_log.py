@@ -80,7 +80,7 @@ class SystemLogTest(SaveFixture):
             (default, ["--configRuvo"], OLD_SETTINGS, False, b"",
              [(NOTICE, f"gave the driver platform {OLD}, sp {OLD_SP}")]),
         ]
-        cases += [(default, [*args, "-w", "2"], OLD_SETTINGS, False, None, [])  # readings log nothing
+        cases += [(default, [*args, "-w", "2"], None, False, None, [])  # readings log nothing
                   for args in (["-T"], ["-L"], ["-O"], ["-j"], ["-?"], ["--version"], ["-c", "0", "-n", "-"])]
         for agent, args, before, read_only, out, lines in cases:
             with self.subTest(args=args, agent=agent), system_log() as logged:
