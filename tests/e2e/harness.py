@@ -5,13 +5,12 @@ import os
 import re
 import shlex
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
 import time
 import unittest
-from dataclasses import dataclass
+from collections import namedtuple
 
 ZARN = os.environ.get("ZARN", "")
 AGENT_SIM = os.environ.get("ZARN_AGENT_SIM", "")
@@ -47,9 +46,9 @@ NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
 MALFORMED = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
 
 
-def read(path):
+def read(path, encoding=None):
     """The file's text, or None when there is none."""
-    with contextlib.suppress(FileNotFoundError), open(path) as f:
+    with contextlib.suppress(FileNotFoundError), open(path, encoding=encoding) as f:
         return f.read()
     return None
 
@@ -79,11 +78,14 @@ def remove(path):
         shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
 
 
+def remount_pstore(mode):
+    """Makes the sandbox's /pstore writable ("rw") or read-only ("ro")."""
+    subprocess.run(["mount", "-o", f"remount,{mode}", "/pstore"], check=True)
+
+
 def settings_text(sp=SP, platform=PLATFORM, port=6789):
     """The three lines the program writes for these values."""
-    def line(key, text):
-        a, b, c, d = (int(x) for x in text.split("."))
-        return f"{key} {text} 0x{a << 24 | b << 16 | c << 8 | d:08x}\n"
+    line = lambda key, text: f"{key} {text} 0x{int.from_bytes(socket.inet_aton(text), 'big'):08x}\n"
     return line("sp", sp) + line("p0", platform) + f"zarn {port}\n"
 
 
@@ -93,12 +95,8 @@ def unescape(line):
         m.group(1)) or bytes([int(m.group(1)[1:], 16)]), line.encode("latin-1"))
 
 
-@dataclass
-class Result:
-    out: bytes
-    err: bytes
-    status: int      # exit status; negative: ended by that signal
-    elapsed: float   # seconds
+# A run of zarn: its exit status is negative when a signal ended it; elapsed is in seconds.
+Result = namedtuple("Result", "out err status elapsed")
 
 
 class Agent:
@@ -108,9 +106,7 @@ class Agent:
         self.proc, self.log, self.ready = proc, log, ready
 
     def lines(self):
-        with contextlib.suppress(FileNotFoundError), open(self.log, encoding="latin-1") as f:
-            return f.read().splitlines()
-        return []
+        return (read(self.log, "latin-1") or "").splitlines()
 
     def requests(self, count=1, timeout=5.0):
         """Waits until at least `count` connections were logged."""
@@ -134,18 +130,14 @@ class SandboxTest(unittest.TestCase):
                 raise RuntimeError(f"{name} does not name a built file: {value!r}")
 
     def setUp(self):
-        if os.statvfs("/pstore").f_flag & os.ST_RDONLY:
-            subprocess.run(["mount", "-o", "remount,rw", "/pstore"], check=True)
+        remount_pstore("rw")
         remove(SETTINGS)
         write("/etc/hosts", HOSTS)
         for name in os.listdir(SCRIPTS):
-            path = os.path.join(SCRIPTS, name)
-            shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) \
-                else os.remove(path)
-        shutil.rmtree("/dev/ruvo", ignore_errors=True)
+            remove(os.path.join(SCRIPTS, name))
+        remove("/dev/ruvo")
         os.makedirs("/dev/ruvo")
-        with open(DRIVER_NODE, "w"):
-            pass
+        write(DRIVER_NODE, "")
         self.dir = tempfile.mkdtemp(prefix="zarn-e2e-")
         self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
         self.standin_log = os.path.join(self.dir, "standin.log")
@@ -160,9 +152,9 @@ class SandboxTest(unittest.TestCase):
                               capture_output=True, timeout=timeout, start_new_session=True)
         return Result(proc.stdout, proc.stderr, proc.returncode, time.monotonic() - start)
 
-    def spawn(self, *args, **popen):
+    def spawn(self, *args, env=None, preload=(), **popen):
         """Starts zarn as `zarn` runs it and returns the process."""
-        cmd, environment = self.zarn_command(*args)
+        cmd, environment = self.zarn_command(*args, env=env, preload=preload)
         return subprocess.Popen(cmd, cwd=self.dir, env=environment, start_new_session=True,
                                 **popen)
 
@@ -173,18 +165,13 @@ class SandboxTest(unittest.TestCase):
         base = {k: v for k, v in os.environ.items()
                 if k != "LD_PRELOAD" and not k.startswith("RUVO_STANDIN_")}
         # A sanitizer build would refuse a preloaded library ahead of its runtime.
-        asan = base.get("ASAN_OPTIONS", "")
-        base["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
-        base.update(env or {})
+        base["ASAN_OPTIONS"] = ":".join(filter(None, (base.get("ASAN_OPTIONS"), "verify_asan_link_order=0")))
         # Under qemu the preload must reach only the target program; qemu's
         # -E splits its value at commas, so the stand-in's lists stay plain.
-        if EMULATOR:
-            cmd = EMULATOR + ["-E", f"LD_PRELOAD={libraries}", ZARN]
-        else:
-            cmd = [ZARN]
+        cmd = EMULATOR + ["-E", f"LD_PRELOAD={libraries}", ZARN] if EMULATOR else [ZARN]
+        if not EMULATOR:
             preloaded["LD_PRELOAD"] = libraries
-        base.update(preloaded)
-        return cmd + [str(a) for a in args], base
+        return cmd + [str(a) for a in args], {**base, **(env or {}), **preloaded}
 
     @contextlib.contextmanager
     def agent(self, *flags, listen=PLATFORM, port=6789, moves=False):
@@ -199,21 +186,17 @@ class SandboxTest(unittest.TestCase):
                         *map(str, flags)],
             cwd=self.dir, stdin=subprocess.DEVNULL, stdout=errors, stderr=errors)
         try:
-            deadline = time.monotonic() + 10
-            while not os.path.exists(ready):
-                if proc.poll() is not None or time.monotonic() > deadline:
-                    errors.seek(0)
-                    self.fail(f"agent simulator did not start: {errors.read()!r}")
-                time.sleep(0.01)
+            if not wait_until(lambda: os.path.exists(ready) or proc.poll() is not None, 10) \
+                    or not os.path.exists(ready):
+                errors.seek(0)
+                self.fail(f"agent simulator did not start: {errors.read()!r}")
             yield Agent(proc, log, ready)
         finally:
-            if proc.poll() is None:
-                proc.send_signal(signal.SIGTERM)
-                try:
-                    proc.wait(2)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            proc.terminate()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.wait(2)
+            proc.kill()
+            proc.wait()
             errors.close()
 
     def path(self, name):
@@ -235,9 +218,7 @@ class SandboxTest(unittest.TestCase):
 
     def ip(self, *args):
         """Changes the sandbox's network for this test; undone afterwards."""
-        if not getattr(self, "_network_changed", False):
-            self._network_changed = True
-            self.addCleanup(reset_network)
+        self.addCleanup(reset_network)
         subprocess.run(["ip", *map(str, args)], check=True)
 
 

@@ -7,25 +7,19 @@
 # Inside: lo up; veth ruvo0 (169.254.101.2/24, SP end) <-> plat0 (169.254.101.3/24).
 set -euo pipefail
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "sandbox.sh: must be run as root" >&2
-    exit 1
-fi
-if [ $# -eq 0 ]; then
-    echo "usage: sandbox.sh CMD..." >&2
-    exit 2
-fi
+[ "$(id -u)" -eq 0 ] || { echo "sandbox.sh: must be run as root" >&2; exit 1; }
+[ $# -gt 0 ] || { echo "usage: sandbox.sh CMD..." >&2; exit 2; }
 
 if [ -z "${ZARN_SANDBOX_TOP:-}" ]; then
     # Outer half: make the mount point, run the inner half in new namespaces
-    # and remove the mount point afterwards. The namespaces (and with them
-    # every mount and the veth pair) vanish when their last process ends.
+    # and remove the mount point afterwards (a failure exits with its status).
+    # The namespaces (and with them every mount and the veth pair) vanish
+    # when their last process ends.
     top=$(mktemp -d /tmp/zarn-sbx.XXXXXX)
     trap 'rmdir "$top" 2>/dev/null || true' EXIT
-    status=0
     ZARN_SANDBOX_TOP=$top ZARN_SANDBOX_CWD=$PWD \
-        unshare -mnp --fork --propagation private "$0" "$@" || status=$?
-    exit "$status"
+        unshare -mnp --fork --propagation private "$0" "$@"
+    exit 0
 fi
 
 top=$ZARN_SANDBOX_TOP
@@ -49,16 +43,13 @@ mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
 ln -s pts/ptmx "$root/dev/ptmx"
 mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
 ln -s /proc/self/fd "$root/dev/fd"
-ln -s /proc/self/fd/0 "$root/dev/stdin"
-ln -s /proc/self/fd/1 "$root/dev/stdout"
-ln -s /proc/self/fd/2 "$root/dev/stderr"
-mkdir -m 0755 "$root/dev/ruvo"
-touch "$root/dev/ruvo/ruvo0"
-chmod 0666 "$root/dev/ruvo/ruvo0"
+for fd in 0:stdin 1:stdout 2:stderr; do ln -s "/proc/self/fd/${fd%:*}" "$root/dev/${fd#*:}"; done
+install -D -m 0666 /dev/null "$root/dev/ruvo/ruvo0"  # an empty file, in a 0755 folder
 
-mkdir -p "$root/pstore" "$root/usr/local/bin"
-mount -t tmpfs -o mode=0755 tmpfs "$root/pstore"
-mount -t tmpfs -o mode=0755 tmpfs "$root/usr/local/bin"
+for dir in pstore usr/local/bin; do
+    mkdir -p "$root/$dir"
+    mount -t tmpfs -o mode=0755 tmpfs "$root/$dir"
+done
 
 # Test-owned name service files: the upper layer takes the writes, and names
 # that are not in the hosts table are asked of a resolver on loopback that

@@ -2,6 +2,7 @@
 link that took from one that did not, where zarn's own status is 0 for both."""
 import contextlib
 import os
+import re
 import subprocess
 
 import harness
@@ -35,18 +36,15 @@ class CallerTest(harness.SandboxTest):
 
     def fresh(self, read_only):
         """No settings file, and /pstore writable or not."""
-        subprocess.run(["mount", "-o", "remount,rw", "/pstore"], check=True)
+        harness.remount_pstore("rw")
         harness.remove(SETTINGS)
-        if read_only:
-            subprocess.run(["mount", "-o", "remount,ro", "/pstore"], check=True)
+        harness.remount_pstore("ro" if read_only else "rw")
 
     def assert_reports(self, result, status, words):
         code, out, err = result
-        self.assertEqual(code, status, err)
-        shown = out if status == 0 else err
-        self.assertRegex(shown, r"^zarn-set-link\.sh: [^\n]*\n\Z")
-        self.assertIn(words, shown)
-        self.assertEqual(out if status else err, "")
+        shown, other = (err, out) if status else (out, err)
+        self.assertEqual((code, other), (status, ""), err)
+        self.assertRegex(shown, rf"^zarn-set-link\.sh: [^\n]*{re.escape(words)}[^\n]*\n\Z")
 
     def test_port_change_is_checked_with_the_stored_port(self):
         cases = [  # simulator flags, /pstore read-only -> status, words of the report, saved
@@ -66,8 +64,9 @@ class CallerTest(harness.SandboxTest):
         self.assertEqual(self.caller("port", "7100x")[0], 1)  # refused by zarn: nothing sent
 
     def test_readdressing_is_checked_with_the_driver_and_the_agent(self):
-        self.addCleanup(subprocess.run, ["ip", "addr", "del", f"{MOVED}/24", "dev", "plat0"],
-                        stderr=subprocess.DEVNULL)
+        unmoved = lambda: subprocess.run(["ip", "addr", "del", f"{MOVED}/24", "dev", "plat0"],
+                                         stderr=subprocess.DEVNULL)
+        self.addCleanup(unmoved)
         readdress = harness.write(self.path("readdress"), '#!/bin/sh\nip addr add "$1/24" dev plat0\n')
         os.chmod(readdress, 0o755)
         cases = [  # agent, /pstore read-only, new platform -> status, words of the report
@@ -79,8 +78,7 @@ class CallerTest(harness.SandboxTest):
             with self.subTest(agent=agent, read_only=read_only):
                 self.fresh(read_only)
                 harness.remove(self.path("driver.state"))
-                subprocess.run(["ip", "addr", "del", f"{MOVED}/24", "dev", "plat0"],
-                               stderr=subprocess.DEVNULL)
+                unmoved()
                 with self.agent("--readdress", readdress) if agent else contextlib.nullcontext():
                     result = self.caller("addresses", platform, SP)
                 self.assert_reports(result, status, words)

@@ -4,21 +4,16 @@ import stat
 
 import harness
 from harness import (ABNORMAL, BAD_CPU, DRIVER_NODE, MALFORMED, PLATFORM, SETTINGS, SP,
-                     STARTUP_BAD, STRICT_BAD, remove, settings_text)
+                     STARTUP_BAD, STRICT_BAD, remove, settings_text, write)
 
 CPU = 200  # its block holds both 0x00 and 0x03
 
 
-def request(name, number):
-    """The stand-in's log of a 'J' read request with a 4-byte argument; the
-    direction bits sit lower on the PowerPC target."""
-    read = 0x40000000 if harness.EMULATOR else 0x80000000
-    return f"{name} {read | 4 << 16 | ord('J') << 8 | number:#x}"
-
-
-SET_PLAT = request("SET_PLAT_IP_IOCTL", 31)
-GET_PLAT = request("GET_PLAT_IP_IOCTL", 32)
-SET_SP = request("SET_SP_IP_IOCTL", 41)
+# The stand-in's log of each 'J' read request with a 4-byte argument; the direction bits sit lower
+# on the PowerPC target.
+READ = 0x40000000 if harness.EMULATOR else 0x80000000
+SET_PLAT, GET_PLAT, SET_SP = (f"{name}_IP_IOCTL {READ | 4 << 16 | ord('J') << 8 | number:#x}"
+                              for name, number in (("SET_PLAT", 31), ("GET_PLAT", 32), ("SET_SP", 41)))
 PUSHED = [f"{SET_PLAT} {PLATFORM}", f"{SET_SP} {SP}"]
 
 
@@ -34,9 +29,7 @@ class LinkTest(harness.SandboxTest):
     def run_logged(self, *args, settings=None):
         """Runs zarn with `settings` as the file (None: no file) and a fresh driver log."""
         remove(self.standin_log)
-        remove(SETTINGS)
-        if settings is not None:
-            self.write_settings(settings)
+        remove(SETTINGS) if settings is None else write(SETTINGS, settings)
         return self.zarn(*args), self.driver_log()
 
     def test_block_goes_to_standard_output_or_replaces_the_file(self):
@@ -47,11 +40,9 @@ class LinkTest(harness.SandboxTest):
             for i, (args, cpu, name) in enumerate(cases, 1):
                 with self.subTest(args=args, cpu=cpu):
                     if name:
-                        with open(self.path(name), "wb") as f:
-                            f.write(b"old" * 100)
-                    r = self.zarn("-c", cpu, *args, "-w", "2")
-                    out = b"" if name else block(cpu)
-                    self.assertEqual((r.out, r.err, r.status), (out, b"", 0))
+                        write(self.path(name), "old" * 100)
+                    self.assertEqual(self.zarn("-c", cpu, *args, "-w", "2")[:3],
+                                     (b"" if name else block(cpu), b"", 0))
                     self.assertEqual(agent.requests(i)[-1], b"c %d" % cpu)
                     if name:
                         with open(self.path(name), "rb") as f:
@@ -67,8 +58,7 @@ class LinkTest(harness.SandboxTest):
         for flags, out, status in cases:
             with self.subTest(flags=flags), self.agent(*flags):
                 remove(self.path("cpuid.vpd"))
-                r = self.zarn("-c", CPU, "-w", "2")
-                self.assertEqual((r.out, r.err, r.status), (out, b"", status))
+                self.assertEqual(self.zarn("-c", CPU, "-w", "2")[:3], (out, b"", status))
                 self.assertFalse(os.path.exists(self.path("cpuid.vpd")))
 
     def test_output_that_cannot_be_opened_or_written(self):
@@ -79,8 +69,7 @@ class LinkTest(harness.SandboxTest):
         with self.agent():
             for name, out, status in cases:
                 with self.subTest(name=name):
-                    r = self.zarn("-c", CPU, "-n", name, "-w", "2")
-                    self.assertEqual((r.out, r.err, r.status), (out, b"", status))
+                    self.assertEqual(self.zarn("-c", CPU, "-n", name, "-w", "2")[:3], (out, b"", status))
         self.assertFalse(os.path.exists(self.path("nodir")))
 
     def test_the_driver_answer_else_the_settings_file_names_the_platform(self):
@@ -99,8 +88,8 @@ class LinkTest(harness.SandboxTest):
                 failed = answer == "fail"
                 self.standin = {"RUVO_STANDIN_GET": answer} if answer else {}
                 r, log = self.run_logged("--getRuvo" if failed else "-j", settings=settings)
-                self.assertEqual((r.out, r.err, r.status), (out, b"", status))
-                self.assertEqual(log, [f"{GET_PLAT} {'failed' if failed else answer or PLATFORM}"])
+                self.assertEqual((*r[:3], log),
+                                 (out, b"", status, [f"{GET_PLAT} {'failed' if failed else answer or PLATFORM}"]))
 
     def test_only_ipv4_addresses_labelled_exactly_ruvo0_are_listed(self):
         self.ip("link", "add", "ruvo01", "type", "veth", "peer", "name", "ruvo02")
@@ -109,23 +98,19 @@ class LinkTest(harness.SandboxTest):
         for address, label in [("169.254.102.7", "ruvo0"), ("169.254.101.5", "ruvo0"),
                                ("169.254.101.9", "ruvo0:1")]:
             self.ip("addr", "add", f"{address}/24", "dev", "ruvo0", "label", label)
-        r = self.zarn("-j")
-        self.assertEqual((r.out, r.err, r.status),
-                         (report(PLATFORM, SP, "169.254.102.7", "169.254.101.5"), b"", 0))
+        runs = [self.zarn("-j")]
         self.ip("addr", "flush", "dev", "ruvo0")
-        r = self.zarn("-j")
-        self.assertEqual((r.out, r.err, r.status), (report(PLATFORM), b"", 0))
-        r = self.zarn("-j", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "socket"})
-        self.assertEqual((r.out, r.err, r.status),
-                         (report(PLATFORM) + b"<error>Unable to get ip addresses</error>", b"", 242))
+        runs += [self.zarn("-j"), self.zarn("-j", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "socket"})]
+        self.assertEqual([(r.out, r.err, r.status) for r in runs], [
+            (report(PLATFORM, SP, "169.254.102.7", "169.254.101.5"), b"", 0), (report(PLATFORM), b"", 0),
+            (report(PLATFORM) + b"<error>Unable to get ip addresses</error>", b"", 242)])
 
     def test_pushes_the_platform_then_the_sp_address_from_the_numbers(self):
         pushed_50 = [f"{SET_PLAT} 169.254.50.3", f"{SET_SP} 169.254.50.2"]
         failed = b"RUVO_CONFIG: ioctl %s failed -1\n"
         cases = [  # settings file, failing request, out, err, status, driver log
             (None, None, b"", b"", 0, PUSHED),
-            (settings_text(sp="169.254.50.2", platform="169.254.50.3"), None, b"", b"", 0,
-             pushed_50),
+            (settings_text(sp="169.254.50.2", platform="169.254.50.3"), None, b"", b"", 0, pushed_50),
             ("sp 1.1.1.1 0xa9fe3202 p0 2.2.2.2 a9fe3203 zarn 6789", None, b"", b"", 0, pushed_50),
             (None, "SET_PLAT_IP_IOCTL", b"", failed % b"SET_PLAT_IP_IOCTL", 255, PUSHED[:1]),
             (None, "SET_SP_IP_IOCTL", b"", failed % b"SET_SP_IP_IOCTL", 255, PUSHED),
@@ -145,14 +130,10 @@ class LinkTest(harness.SandboxTest):
                     r, log = self.run_logged(*args)
                     self.assertEqual((r.out, r.err, r.status, log), (b"", b"", 0, PUSHED))
             r, log = self.run_logged("-c", "abc", "--configRuvo")
-            self.assertEqual((r.out, r.status, log), (BAD_CPU, 234, []))
-            self.assertEqual(agent.lines(), [])
+            self.assertEqual((r.out, r.status, log, agent.lines()), (BAD_CPU, 234, [], []))
 
     def test_driver_node_absent(self):
         os.remove(DRIVER_NODE)
-        for args, err in [(["--configRuvo"], b"RUVO_CONFIG: unable to open driver %s\n"),
-                          (["-j"], b"ZARN: failed top open the driver %s\n")]:
-            with self.subTest(args=args):
-                r, log = self.run_logged(*args)
-                self.assertEqual((r.out, r.err, r.status, log),
-                                 (b"", err % DRIVER_NODE.encode(), 254, []))
+        self.assertEqual([(*self.zarn(arg)[:3], self.driver_log()) for arg in ("--configRuvo", "-j")], [
+            (b"", b"RUVO_CONFIG: unable to open driver %s\n" % DRIVER_NODE.encode(), 254, []),
+            (b"", b"ZARN: failed top open the driver %s\n" % DRIVER_NODE.encode(), 254, [])])

@@ -6,44 +6,52 @@ import re
 import socket
 import subprocess
 import sys
-import time
 
 import harness
-from harness import CONFIRM, DONE, PLATFORM, SETTINGS, SP, settings_text, write
+from harness import CONFIRM, DONE, PLATFORM, SP, write
 from test_save import OLD_HOSTS, OLD_SETTINGS, SaveFixture
 
 LOG = "/dev/log"
-WHO = r" \(uid 0, parent python3\)"
+NOTICE, WARNING, ERROR = 29, 28, 27
+OLD, OLD_SP, NEW = "169.254.7.3", "169.254.7.2", "192.168.1.1"  # OLD_SETTINGS' addresses, -a
+MOVE = ["-J", "-a", NEW, "-I", "127.0.0.1", "-w", "2"]
+SAVED = "saved the link settings and the hosts table: "
 
 
 @contextlib.contextmanager
 def system_log():
     """A log daemon of the test's own at /dev/log; yields a function that gives the lines
     received so far."""
-    receiver = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    receiver.bind(LOG)
-    receiver.setblocking(False)
-    received = []
+    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as receiver:
+        receiver.bind(LOG)
+        receiver.setblocking(False)
+        received = []
 
-    def lines():
-        with contextlib.suppress(BlockingIOError):
-            while True:
-                received.append(receiver.recv(4096).decode("latin-1"))
-        return received
+        def lines():
+            with contextlib.suppress(BlockingIOError):
+                while True:
+                    received.append(receiver.recv(4096).decode("latin-1"))
+            return received
 
-    try:
-        yield lines
-    finally:
-        receiver.close()
-        os.remove(LOG)
-
-
-def line(priority, text):
-    """The pattern of one whole datagram: "<PRI>zarn[PID]: TEXT (uid 0, parent python3)"."""
-    return re.compile(rf"<{priority}>zarn\[\d+\]: {text}{WHO}")
+        try:
+            yield lines
+        finally:
+            os.remove(LOG)
 
 
-NOTICE, WARNING, ERROR = 29, 28, 27
+def entries(lines):
+    """Each whole datagram "<PRI>zarn[PID]: TEXT (uid 0, parent python3)" as (PRI, TEXT); any
+    other as it is."""
+    whole = (re.fullmatch(r"<(\d+)>zarn\[\d+\]: (.*) \(uid 0, parent python3\)", got, re.S) for got in lines)
+    return [(int(m[1]), m[2]) if m else got for m, got in zip(whole, lines)]
+
+
+def change(before, after):
+    """A change of the link as the log names it: platform, sp and port, each before -> after."""
+    return ", ".join(f"{name} {a} -> {b}" for name, a, b in zip(("platform", "sp", "port"), before, after))
+
+
+MOVED = change((OLD, OLD_SP, 7000), (NEW, OLD_SP, 7000))  # what MOVE changes
 
 
 class SystemLogTest(SaveFixture):
@@ -51,50 +59,36 @@ class SystemLogTest(SaveFixture):
         super().setUp()
         self.scripts()
 
-    def assertLogged(self, lines, patterns):
-        self.assertEqual(len(lines), len(patterns), lines)
-        for got, pattern in zip(lines, patterns):
-            self.assertRegex(got, pattern)
-            self.assertTrue(pattern.fullmatch(got), got)
-
     def test_each_change_to_the_link_is_one_line(self):
-        moved = r"platform 169\.254\.7\.3 -> 192\.168\.1\.1, sp 169\.254\.7\.2 -> 169\.254\.7\.2, port 7000 -> 7000"
-        cases = [  # agent flags, args, settings before, read-only /pstore -> out, lines
-            (["--listen", "x"], ["-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "2"], OLD_SETTINGS,
-             False, DONE, [
-                 line(NOTICE, r"re-addressing the link to platform 192\.168\.1\.1, sp 169\.254\.7\.2: "
-                              r"request sent to 127\.0\.0\.1 port 7000"),
-                 line(NOTICE, "saved the link settings and the hosts table: " + moved),
-                 line(NOTICE, r"gave the driver platform 192\.168\.1\.1, sp 169\.254\.7\.2")]),
-            (None, ["-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "2"], OLD_SETTINGS, False, DONE, [
-                line(NOTICE, r"re-addressing the link to platform 192\.168\.1\.1, sp 169\.254\.7\.2: "
-                             r"request not sent, no connection to 127\.0\.0\.1 port 7000"),
-                line(NOTICE, "saved the link settings and the hosts table: " + moved),
-                line(NOTICE, r"gave the driver platform 192\.168\.1\.1, sp 169\.254\.7\.2")]),
-            ([], ["-o", "7100", "-w", "2"], None, False, CONFIRM, [
-                line(NOTICE, r"saved the link settings and the hosts table: platform 169\.254\.101\.3 -> "
-                             r"169\.254\.101\.3, sp 169\.254\.101\.2 -> 169\.254\.101\.2, port 6789 -> 7100")]),
-            ([], ["-o", "7100", "-I", PLATFORM, "-w", "2"], OLD_SETTINGS.replace("7000", "6789"), True,
-             harness.CANT_SAVE + CONFIRM, [
-                 line(ERROR, r"link settings not saved, the save lock /pstore/zarn\.lock could not be had: "
-                             r"platform 169\.254\.7\.3 -> 169\.254\.101\.3, sp 169\.254\.7\.2 -> "
-                             r"169\.254\.7\.2, port 6789 -> 7100")]),
-            (["--no-confirm"], ["-o", "7100", "-w", "2"], None, False,
+        readdressing = f"re-addressing the link to platform {NEW}, sp {OLD_SP}: request "
+        moved = [(NOTICE, SAVED + MOVED),
+                 (NOTICE, f"gave the driver platform {NEW}, sp {OLD_SP}")]
+        local, default = ((), {"listen": "127.0.0.1", "port": 7000}), ((), {})
+        cases = [  # agent (flags, place; None: none), args, settings, read-only /pstore -> out, lines
+            (local, MOVE, OLD_SETTINGS, False, DONE,
+             [(NOTICE, readdressing + "sent to 127.0.0.1 port 7000"), *moved]),
+            (None, MOVE, OLD_SETTINGS, False, DONE,
+             [(NOTICE, readdressing + "not sent, no connection to 127.0.0.1 port 7000"), *moved]),
+            (default, ["-o", "7100", "-w", "2"], None, False, CONFIRM,
+             [(NOTICE, SAVED + change((PLATFORM, SP, 6789), (PLATFORM, SP, 7100)))]),
+            (default, ["-o", "7100", "-I", PLATFORM, "-w", "2"], OLD_SETTINGS.replace("7000", "6789"), True,
+             harness.CANT_SAVE + CONFIRM,
+             [(ERROR, "link settings not saved, the save lock /pstore/zarn.lock could not be had: "
+                          + change((OLD, OLD_SP, 6789), (PLATFORM, OLD_SP, 7100)))]),
+            ((("--no-confirm",), {}), ["-o", "7100", "-w", "2"], None, False,
              b"<cmdRetVal>1</cmdRetVal>\n", []),
-            ([], ["--configRuvo"], OLD_SETTINGS, False, b"", [
-                line(NOTICE, r"gave the driver platform 169\.254\.7\.3, sp 169\.254\.7\.2")]),
+            (default, ["--configRuvo"], OLD_SETTINGS, False, b"",
+             [(NOTICE, f"gave the driver platform {OLD}, sp {OLD_SP}")]),
         ]
-        for flags, args, before, read_only, out, patterns in cases:
-            with self.subTest(args=args, flags=flags), system_log() as logged:
+        cases += [(default, [*args, "-w", "2"], None, False, None, [])  # readings log nothing
+                  for args in (["-T"], ["-L"], ["-O"], ["-j"], ["-?"], ["--version"], ["-c", "0", "-n", "-"])]
+        for agent, args, before, read_only, out, lines in cases:
+            with self.subTest(args=args, agent=agent), system_log() as logged:
                 self.fresh(before, read_only)
-                if flags == ["--listen", "x"]:
-                    context = self.agent(listen="127.0.0.1", port=7000)
-                else:
-                    context = self.agent(*flags) if flags is not None else contextlib.nullcontext()
-                with context:
+                with self.agent(*agent[0], **agent[1]) if agent else contextlib.nullcontext():
                     r = self.zarn(*args)
-                self.assertEqual(r.out, out)
-                self.assertLogged(logged(), patterns)
+                self.assertEqual(r.out, r.out if out is None else out)
+                self.assertEqual(entries(logged()), lines)
 
     def test_a_half_made_save_a_journal_and_the_timer_are_logged(self):
         with system_log() as logged:
@@ -103,36 +97,27 @@ class SystemLogTest(SaveFixture):
             os.remove("/etc/hosts")
             os.mkdir("/etc/hosts")
             self.addCleanup(lambda: os.path.isdir("/etc/hosts") and os.rmdir("/etc/hosts"))
-            r = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "2")
-            self.assertEqual(r.out, harness.NO_HOSTS + DONE)
-            self.assertRegex(logged()[1], line(ERROR, r"saved the link settings but not the hosts table "
-                                                      r"/etc/hosts: platform .*"))
+            self.assertEqual(self.zarn(*MOVE).out, harness.NO_HOSTS + DONE)
+            self.assertEqual(entries(logged())[1], (ERROR, "saved the link settings but not the hosts table "
+                                                           f"/etc/hosts: {MOVED}"))
             os.rmdir("/etc/hosts")
             write("/etc/hosts", OLD_HOSTS)
 
             logged().clear()
-            write("/pstore/hosts.zarn-journal", "abc")
-            os.chmod("/pstore/hosts.zarn-journal", 0o600)
+            os.chmod(write("/pstore/hosts.zarn-journal", "abc"), 0o600)
             self.zarn("--configRuvo")
-            self.assertLogged(logged(), [
-                line(WARNING, r"journal /pstore/hosts\.zarn-journal for /etc/hosts set aside as "
-                              r"/pstore/hosts\.zarn-journal\.set-aside: not a zarn journal"),
-                line(NOTICE, r"gave the driver platform 192\.168\.1\.1, sp 169\.254\.7\.2")])
+            self.assertEqual(entries(logged()), [
+                (WARNING, "journal /pstore/hosts.zarn-journal for /etc/hosts set aside as "
+                              "/pstore/hosts.zarn-journal.set-aside: not a zarn journal"),
+                (NOTICE, f"gave the driver platform {NEW}, sp {OLD_SP}")])
 
             logged().clear()
             self.fresh(OLD_SETTINGS)
             self.scripts(before="sleep 3\n")
             with self.agent(listen="127.0.0.1", port=7000):
-                r = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "1")
-            self.assertEqual(r.status, 2)
-            self.assertEqual(logged()[-1:], [logged()[-1]])
-            self.assertRegex(logged()[-1], line(ERROR, "the guard timer ended a run that was changing the link"))
-
-    def test_readings_log_nothing(self):
-        with system_log() as logged, self.agent():
-            for args in (["-T"], ["-L"], ["-O"], ["-j"], ["-?"], ["--version"], ["-c", "0", "-n", "-"]):
-                self.zarn(*args, "-w", "2")
-            self.assertEqual(logged(), [])
+                self.assertEqual(self.zarn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "1").status, 2)
+            self.assertEqual(entries(logged())[-1],
+                             (ERROR, "the guard timer ended a run that was changing the link"))
 
     def test_the_parent_name_cannot_split_or_forge_a_line(self):
         parent = ("import ctypes, subprocess, sys\n"
@@ -144,24 +129,21 @@ class SystemLogTest(SaveFixture):
             preload = env.pop("LD_PRELOAD", None)  # for zarn alone, not for its parent
             cmd = ["env", f"LD_PRELOAD={preload}", *cmd] if preload else cmd
             subprocess.run([sys.executable, "-c", parent, *cmd], env=env, check=True)
-            self.assertEqual(len(logged()), 1)
-            self.assertTrue(logged()[0].endswith(r" (uid 0, parent \x7f\x0a<9>zarn[1]:\x20\x5c)"),
-                            logged()[0])
+            self.assertEqual([line.endswith(r" (uid 0, parent \x7f\x0a<9>zarn[1]:\x20\x5c)") for line in logged()],
+                             [True], logged())
 
     def test_a_missing_or_stuck_log_changes_nothing(self):
         self.fresh(OLD_SETTINGS)
-        quiet = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "2")
-        self.assertEqual((quiet.out, quiet.err, quiet.status), (DONE, b"", 0))
-        stuck = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)  # bound, never read
+        quiet = self.zarn(*MOVE)
+        self.assertEqual(quiet[:3], (DONE, b"", 0))
+        stuck = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)  # bound, never read, filled by itself
         stuck.bind(LOG)
         self.addCleanup(os.remove, LOG)
         self.addCleanup(stuck.close)
-        sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        sender.setblocking(False)
+        stuck.setblocking(False)
         with contextlib.suppress(BlockingIOError):
             while True:
-                sender.sendto(b"x" * 512, LOG)
+                stuck.sendto(b"x" * 512, LOG)
         self.fresh(OLD_SETTINGS)
-        r = self.zarn("-J", "-a", "192.168.1.1", "-I", "127.0.0.1", "-w", "0", timeout=5)
-        self.assertEqual((r.out, r.err, r.status), (quiet.out, quiet.err, quiet.status))
-        self.assertLess(r.elapsed, 3)
+        r = self.zarn(*MOVE[:-1], "0", timeout=5)
+        self.assertEqual((*r[:3], r.elapsed < 3), (*quiet[:3], True))

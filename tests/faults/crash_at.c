@@ -2,7 +2,8 @@
  * a power loss or a kill would, just before its Nth counted call, makes calls
  * fail as a broken or full disk would, or makes them slow as worn flash does.
  * Counted calls: write, pwrite, fsync, ftruncate, fallocate, rename, close, socket,
- * flock. An fsync of a directory goes by the name fsync-directory.
+ * flock. An fsync of a directory goes by the name fsync-directory. sigaction, poll
+ * and getsockopt are not counted: they fail or wait by name only.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL_AT=N    the Nth counted call fails
  *   ZARN_FAIL=NAME    every call of NAME fails
@@ -13,6 +14,8 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,19 +30,22 @@ static int named(const char* variable, const char* name) {
   return value && strcmp(value, name) == 0;
 }
 
+/* Whether this call of NAME fails (then errno is set); `failing` fails it whatever its name. */
+static int fails_by_name(const char* name, int failing) {
+  const char* error = getenv("ZARN_ERRNO");
+  if (named("ZARN_SLOW", name)) nanosleep(&(struct timespec){1, 500000000}, NULL);
+  if (!failing && !named("ZARN_FAIL", name)) return 0;
+  errno = error ? atoi(error) : EIO;
+  return 1;
+}
+
 static int fails(const char* name) {
   static long calls;
   const char* crash_at = getenv("ZARN_CRASH_AT");
   const char* fail_at = getenv("ZARN_FAIL_AT");
-  const char* error = getenv("ZARN_ERRNO");
   ++calls;
   if (crash_at && calls == atol(crash_at)) _exit(99);
-  if (named("ZARN_SLOW", name)) nanosleep(&(struct timespec){1, 500000000}, NULL);
-  if ((fail_at && calls == atol(fail_at)) || named("ZARN_FAIL", name)) {
-    errno = error ? atoi(error) : EIO;
-    return 1;
-  }
-  return 0;
+  return fails_by_name(name, fail_at && calls == atol(fail_at));
 }
 
 #define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
@@ -80,3 +86,15 @@ int socket(int domain, int type, int protocol) {
 }
 
 int flock(int fd, int operation) { return fails("flock") ? -1 : NEXT(flock)(fd, operation); }
+
+int sigaction(int signal, const struct sigaction* action, struct sigaction* old) {
+  return fails_by_name("sigaction", 0) ? -1 : NEXT(sigaction)(signal, action, old);
+}
+
+int poll(struct pollfd* watched, nfds_t count, int milliseconds) {
+  return fails_by_name("poll", 0) ? -1 : NEXT(poll)(watched, count, milliseconds);
+}
+
+int getsockopt(int fd, int level, int name, void* value, socklen_t* length) {
+  return fails_by_name("getsockopt", 0) ? -1 : NEXT(getsockopt)(fd, level, name, value, length);
+}

@@ -9,39 +9,29 @@
 set -uo pipefail
 
 if [ $# -ne 1 ] || [ ! -f "$1/CMakeCache.txt" ]; then
-    echo "usage: check-install.sh BUILD_DIR (a configured and built tree)" >&2
-    exit 2
+    echo "usage: check-install.sh BUILD_DIR (a configured and built tree)" >&2; exit 2
 fi
 build=$(cd "$1" && pwd)
 scratch=$(mktemp -d /tmp/zarn-package.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
-passed=0
-failed=0
-check() {
-    local what=$1
-    shift
-    if "$@" >"$scratch/check.log" 2>&1; then
+passed=0 failed=0
+check() {  # WHAT COMMAND...
+    if "${@:2}" >"$scratch/check.log" 2>&1; then
         passed=$((passed + 1))
     else
         failed=$((failed + 1))
-        echo "FAIL: $what"
+        echo "FAIL: $1"
         sed 's/^/    /' "$scratch/check.log"
     fi
 }
 # Runs "$@" and fails when it fails or prints anything.
-silent() {
-    local output
-    output=$("$@" 2>&1) || { echo "$output"; return 1; }
-    [ -z "$output" ] || { echo "$output"; return 1; }
-}
+silent() { "$@" 2>&1 | tee "$scratch/said" && [ ! -s "$scratch/said" ]; }
 holds() { grep -qxF -e "$2" "$1" || { echo "missing $2"; return 1; }; }
 exits() {
-    local wanted=$1 status
-    shift
-    "$@"
-    status=$?
-    [ "$status" -eq "$wanted" ] || { echo "exit status $status, not $wanted"; return 1; }
+    "${@:2}"
+    local status=$?
+    [ "$status" -eq "$1" ] || { echo "exit status $status, not $1"; return 1; }
 }
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 matches() { [[ $1 =~ $2 ]]; }
@@ -56,10 +46,8 @@ main_files=(usr/bin/zarn usr/share/man/man1/zarn.1.gz usr/share/bash-completion/
             "$examples/zarn-config-ruvo.service" "$examples/zarn-config-ruvo.init"
             "$examples/zarn-set-link.sh")
 sim_files=(usr/bin/zarn-agent-sim usr/share/man/man1/zarn-agent-sim.1.gz)
-sim_built=false
-[ -x "$build/zarn-agent-sim" ] && sim_built=true
-sim_wanted=$(cache_value ZARN_INSTALL_AGENT_SIM)
-$sim_built || sim_wanted=OFF
+sim_wanted=OFF
+[ -x "$build/zarn-agent-sim" ] && sim_wanted=$(cache_value ZARN_INSTALL_AGENT_SIM)
 
 # The default install, as a packager runs it.
 tree=$scratch/tree
@@ -74,7 +62,7 @@ printf '%s\n' "${expected[@]}" | sort >"$scratch/expected.list"
 check "install tree holds exactly: ${expected[*]}" diff "$scratch/expected.list" "$scratch/tree.list"
 
 # The simulator's own component, asked for by name.
-if $sim_built; then
+if [ -x "$build/zarn-agent-sim" ]; then
     sim_tree=$scratch/sim-tree
     check "cmake --install --component agent-sim" \
         cmake --install "$build" --prefix "$sim_tree" --component agent-sim
