@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
-#include <system_error>
 #include <tuple>
 #include <vector>
 
@@ -22,27 +23,6 @@ auto fieldsOf(const LinkSettings& settings) {
   return std::tuple(settings.spAddress, settings.platformAddress, settings.agentPort);
 }
 
-class SettingsFileRead : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_NE(::mkdtemp(dir_.data()), nullptr); }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  [[nodiscard]] std::string pathOf(const char* name) const { return dir_ + "/" + name; }
-
-  void expectRead(const std::string& path, bool malformed, const LinkSettings& expected,
-                  const std::string& name) {
-    const SettingsRead read = readSettingsFile(path.c_str(), kUntouched);
-    EXPECT_EQ(read.malformed, malformed) << name;
-    EXPECT_EQ(fieldsOf(read.settings), fieldsOf(expected)) << name;
-  }
-
- private:
-  std::string dir_ = "/tmp/settings_test.XXXXXX";
-};
-
 struct TextCase {
   std::string name;
   std::string text;
@@ -50,7 +30,7 @@ struct TextCase {
   LinkSettings expected;
 };
 
-TEST_F(SettingsFileRead, Texts) {
+TEST(SettingsFileRead, Texts) {
   const std::string padding = std::string(3000, '\n') + std::string(3000, ' ') + "\t\v\f\r";
   const std::string longField(9000, 'k');
   // The port's digits span byte BUFSIZ, where a read chunk ends; the last
@@ -74,14 +54,15 @@ TEST_F(SettingsFileRead, Texts) {
       {"number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", true, kSpOnly},
       {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", true, kNoPort},
   };
-  const std::string path = pathOf("settings");
+  std::string path = "/tmp/settings_test.XXXXXX";
+  ::close(::mkstemp(path.data()));
   for (const TextCase& c : cases) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(c.text.data(), 1, c.text.size(), file);
-    std::fclose(file);
-    expectRead(path, c.malformed, c.expected, c.name);
+    std::ofstream(path, std::ios::binary) << c.text;
+    const SettingsRead read = readSettingsFile(path.c_str(), kUntouched);
+    EXPECT_EQ(read.malformed, c.malformed) << c.name;
+    EXPECT_EQ(fieldsOf(read.settings), fieldsOf(c.expected)) << c.name;
   }
+  std::filesystem::remove(path);
 }
 
 // The numbers are eight hexadecimal digits, zero-padded: the first octet of
