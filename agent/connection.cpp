@@ -43,15 +43,14 @@ std::optional<sockaddr_in> resolveAgent(const char* hostText, std::uint16_t port
     return address;
   }
   const hostent* host = gethostbyname(hostText);
-  if (host == nullptr || host->h_addr_list[0] == nullptr) {
+  // The lookup answers IPv4 addresses, four bytes each.
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr) {
     // Kept for callers: the system's reason, whatever errno holds after a lookup.
     reportSystemError("gethostbyname");
     trace("host %s: not resolved", hostText);
     return std::nullopt;
   }
-  const auto length =
-      std::min(static_cast<std::size_t>(std::max(host->h_length, 0)), sizeof address.sin_addr);
-  std::memcpy(&address.sin_addr, host->h_addr_list[0], length);
+  std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
   trace("host %s: %s", hostText, inet_ntoa(address.sin_addr));
   return address;
 }

@@ -3,12 +3,6 @@
 #include <climits>
 #include <limits>
 
-namespace {
-
-constexpr std::uint64_t kBoundLimit = std::uint64_t{1} << 62;
-
-}  // namespace
-
 int digitValue(int c, unsigned base) {
   int value = -1;
   if (c >= '0' && c <= '9') {
@@ -33,15 +27,14 @@ void addDigit(NumberReading& number, int digit, unsigned base) {
 
 std::optional<std::int64_t> valueWithin(const NumberReading& number, std::int64_t minimum,
                                         std::int64_t maximum) {
-  if (!number.anyDigit || number.overflowed || number.magnitude > kBoundLimit) {
+  // The magnitude is checked before it takes its sign, so that nothing overflows.
+  const std::uint64_t limit = number.negative ? 0 - static_cast<std::uint64_t>(minimum)
+                                              : static_cast<std::uint64_t>(maximum);
+  if (!number.anyDigit || number.overflowed || number.magnitude > limit) {
     return std::nullopt;
   }
   const auto magnitude = static_cast<std::int64_t>(number.magnitude);
-  const std::int64_t value = number.negative ? -magnitude : magnitude;
-  if (value < minimum || value > maximum) {
-    return std::nullopt;
-  }
-  return value;
+  return number.negative ? -magnitude : magnitude;
 }
 
 std::optional<int> scanInt(std::string_view text) {

@@ -26,8 +26,8 @@ int digitValue(int c, unsigned base);
 // Adds `digit`, a digit of `base`, at the number's end.
 void addDigit(NumberReading& number, int digit, unsigned base);
 
-// The number's value, when it has digits and lies in [minimum, maximum]
-// (bounds within 2^62 of zero).
+// The number's value, when it has digits and lies in [minimum, maximum],
+// where minimum <= 0 <= maximum and neither is the 64-bit extreme.
 std::optional<std::int64_t> valueWithin(const NumberReading& number, std::int64_t minimum,
                                         std::int64_t maximum);
 

@@ -81,7 +81,10 @@ void traceShellLine(const char* commandLine, bool ended, int status) {
 bool runShellLine(const char* commandLine) {
   const TerminalSignalsIgnored whileRunning;
   posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
+  if (posix_spawnattr_init(&attributes) != 0) {
+    traceShellLine(commandLine, false, 0);
+    return false;
+  }
   posix_spawnattr_setsigdefault(&attributes, &whileRunning.restoredForShell());
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 

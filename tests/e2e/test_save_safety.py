@@ -5,6 +5,7 @@ import fcntl
 import itertools
 import os
 import pty
+import re
 import signal
 import subprocess
 import termios
@@ -69,11 +70,12 @@ class SafetyFixture(SaveFixture):
     def fill(self, directory):
         subprocess.run(["dd", "if=/dev/zero", f"of={directory}/filler"], stderr=subprocess.DEVNULL)
 
-    def set_ruvo(self, wait=5, **kwargs):
-        return self.zarn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", wait, **kwargs)
+    def set_ruvo(self, *args, wait=5, **kwargs):
+        return self.zarn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", wait, *args, **kwargs)
 
-    def injected(self, **env):
-        return self.set_ruvo(preload=(harness.CRASH_LIB,), env={k: str(v) for k, v in env.items()})
+    def injected(self, trace=False, **env):
+        return self.set_ruvo(*(["--trace"] if trace else []), preload=(harness.CRASH_LIB,),
+                             env={k: str(v) for k, v in env.items()})
 
     # How the table can be held: each puts `table` (the file in a scratch file system) in place.
     def bound(self, table):
@@ -147,23 +149,30 @@ class SafetyTest(SafetyFixture):
         full = lambda table: (self.linked(table), self.fill(os.path.dirname(table)))
         # The new table needs a page more than this one.
         bound_full = lambda table: (self.bound(write(table, PAGE)), self.fill(os.path.dirname(table)))
-        cases = [  # how the table is held, injected faults -> output, table, scripts run, beside it
-            ("bound", self.bound, {}, DONE, HOSTS + ENTRY, 2, []),
-            ("read-only /etc", self.bound_in_read_only_etc, {}, DONE, HOSTS + ENTRY, 2, []),
-            ("big", lambda table: self.bound(write(table, BIG)), NO_FALLOCATE, DONE, BIG + ENTRY, 2, []),
-            ("read-only", read_only, {}, NO_HOSTS + DONE, OLD_HOSTS, 0, []),
-            ("full", full, {}, NO_HOSTS + DONE, OLD_HOSTS, 0, ["filler"]),
-            ("bound full", bound_full, {}, NO_HOSTS + DONE, PAGE, 0, ["filler"]),
-            ("bound full", bound_full, NO_FALLOCATE, NO_HOSTS + DONE, PAGE, 0, ["filler"]),  # put back
+        busy = "by rename: Device or resource busy"
+        in_place = "in place, journal /pstore/hosts.zarn-journal"
+        cases = [  # how the table is held, injected faults -> output, table, scripts run, beside it,
+            # and how the trace says the table was saved
+            ("bound", self.bound, {}, DONE, HOSTS + ENTRY, 2, [], [busy, in_place]),
+            ("read-only /etc", self.bound_in_read_only_etc, {}, DONE, HOSTS + ENTRY, 2, [], [in_place]),
+            ("big", lambda table: self.bound(write(table, BIG)), NO_FALLOCATE, DONE, BIG + ENTRY, 2, [],
+             [busy, in_place]),
+            ("read-only", read_only, {}, NO_HOSTS + DONE, OLD_HOSTS, 0, [], [busy]),
+            ("full", full, {}, NO_HOSTS + DONE, OLD_HOSTS, 0, ["filler"], []),
+            ("bound full", bound_full, {}, NO_HOSTS + DONE, PAGE, 0, ["filler"],
+             [busy, in_place + ": failed"]),
+            ("bound full", bound_full, NO_FALLOCATE, NO_HOSTS + DONE, PAGE, 0, ["filler"],  # put back
+             [busy, in_place + ": failed"]),
         ]
-        for name, place, faults, out, table_after, ran, beside in cases:
+        for name, place, faults, out, table_after, ran, beside, how in cases:
             with self.subTest(name, faults=faults):
                 table = self.held(place)
-                r = self.injected(**faults)
+                r = self.injected(**faults, trace=True)
                 self.assertEqual((r.out, read(table), read(SETTINGS)), (out, table_after, SAVED))
                 self.assertEqual(len(self.ran()), ran)
                 self.assertEqual(sorted(os.listdir(os.path.dirname(table))), beside + ["hosts"])
                 self.assertEqual(pstore(), ["ruvo_config"])
+                self.assertEqual(re.findall(r"trace: save /etc/hosts: (.*)", r.err.decode()), how)
 
     def test_a_save_cut_short_is_finished_and_a_failed_call_changes_nothing(self):
         """After a crash at any call the next save finishes the table. A bound table is edited

@@ -53,6 +53,7 @@ TEST(SettingsFileRead, Texts) {
       {"no digits where a number goes", "sp a x b c 2 d 7", true, kUntouched},
       {"number over 32 bits", "sp a 1 p0 b 0x100000000 zarn 1", true, kSpOnly},
       {"port over int", "sp a 0x1 p0 b 0x2 zarn 2147483648", true, kNoPort},
+      {"port under int", "sp a 0x1 p0 b 0x2 zarn -2147483649", true, kNoPort},
   };
   std::string path = "/tmp/settings_test.XXXXXX";
   ::close(::mkstemp(path.data()));
