@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "base/text_slot.h"
 
 namespace {
 
@@ -18,12 +19,8 @@ constexpr std::size_t kMessageCapacity = BUFSIZ;
 
 __attribute__((format(printf, 2, 0))) bool vprintTo(int fd, const char* format, va_list args) {
   std::array<char, kMessageCapacity> message{};
-  const int wanted = std::vsnprintf(message.data(), message.size(), format, args);
-  if (wanted < 0) {
-    return false;
-  }
-  const auto length = std::min(static_cast<std::size_t>(wanted), message.size() - 1);
-  return writeAll(fd, std::span<const char>(message.data(), length));
+  const FormattedText text = formatTextV(message, format, args);
+  return writeAll(fd, std::span<const char>(message.data(), text.length));
 }
 
 }  // namespace

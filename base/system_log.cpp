@@ -57,9 +57,7 @@ __attribute__((format(printf, 3, 0))) std::size_t formatLine(LogLine& line, LogL
   std::size_t at = formatText(line, "<%d>zarn[%d]: ", kFacilityDaemon | static_cast<int>(level),
                               static_cast<int>(::getpid()))
                        .length;
-  const std::span<char> rest = std::span(line).subspan(at);
-  const int wanted = std::vsnprintf(rest.data(), rest.size(), format, args);
-  at += std::min(static_cast<std::size_t>(std::max(wanted, 0)), rest.size() - 1);
+  at += formatTextV(std::span(line).subspan(at), format, args).length;
   at += formatText(std::span(line).subspan(at), " (uid %u, parent %s)",
                    static_cast<unsigned>(::getuid()), parentName().data())
             .length;

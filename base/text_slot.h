@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdarg>
 #include <cstddef>
 #include <span>
 
@@ -16,5 +17,7 @@ struct FormattedText {
 // Bounded formatted copy into `out`; text beyond its capacity is cut.
 FormattedText formatText(std::span<char> out, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+FormattedText formatTextV(std::span<char> out, const char* format, va_list args)
+    __attribute__((format(printf, 2, 0)));
 
 inline void setText(TextSlot& slot, const char* text) { formatText(slot, "%s", text); }

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "base/output.h"
+#include "base/text_slot.h"
 
 namespace {
 
@@ -53,15 +54,12 @@ void trace(const char* format, ...) {
   }
   std::array<char, BUFSIZ> line{};
   kPrefix.copy(line.data(), kPrefix.size());
-  const std::span<char> text = std::span(line).subspan(kPrefix.size());
   va_list args;
   va_start(args, format);
-  const int wanted = std::vsnprintf(text.data(), text.size() - 1, format, args);
+  const FormattedText text = formatTextV(std::span(line).subspan(kPrefix.size()), format, args);
   va_end(args);
-  const std::size_t length =
-      std::min(static_cast<std::size_t>(std::max(wanted, 0)), text.size() - 2);
-  text[length] = '\n';
-  writeErr(std::string_view(line.data(), kPrefix.size() + length + 1));
+  writeErr(std::string_view(line.data(), kPrefix.size() + text.length));
+  writeErr("\n");
 }
 
 void traceBytes(const char* what, std::span<const char> bytes) {
