@@ -80,12 +80,9 @@ bool replay(const char* target, const char* journalPath, int file, const FoundJo
 
 }  // namespace
 
-InPlaceRewrite::~InPlaceRewrite() { abandon(); }
-
-void InPlaceRewrite::abandon() {
+InPlaceRewrite::~InPlaceRewrite() {
   if (journalTemporary_[0] != '\0') {
     ::unlink(journalTemporary_.data());
-    journalTemporary_[0] = '\0';
   }
 }
 
@@ -101,7 +98,6 @@ UniqueFd InPlaceRewrite::start(const char* target, const char* journal) {
   const std::optional<ContentSpan> old =
       file.valid() ? startJournal(file.get(), target, target_.get()) : std::nullopt;
   if (!old) {
-    abandon();
     return UniqueFd();
   }
   old_ = *old;
@@ -112,7 +108,6 @@ bool InPlaceRewrite::finish(UniqueFd& journal) {
   const HeldSignals untilRewritten;
   const std::optional<JournalLayout> layout = sealJournal(journal.get(), old_);
   if (!layout || !commitJournal(journalTemporary_.data(), journal_, journal.get())) {
-    abandon();
     return false;
   }
   journalTemporary_[0] = '\0';

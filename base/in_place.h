@@ -31,15 +31,12 @@ class InPlaceRewrite {
   // untouched), or when the rewrite failed (the old content put back).
   [[nodiscard]] bool finish(UniqueFd& journal);
 
-  // Removes the journal of a rewrite that is not to be made.
-  void abandon();
-
   // The target, open for reading and writing once started.
   [[nodiscard]] int target() const { return target_.get(); }
 
  private:
   const char* journal_ = nullptr;
-  PathText journalTemporary_{};  // empty once the journal is durable or removed
+  PathText journalTemporary_{};  // empty once the journal is durable
   UniqueFd target_;
   ContentSpan old_{};  // where the target's old content lies in the journal
 };

@@ -92,7 +92,6 @@ bool FileReplacement::commit() {
     const int error = errno;
     trace("save %s: by rename: %s", target_.data(), std::strerror(error));
     if (error != EBUSY || !moveIntoJournal()) {
-      abandon();
       return false;
     }
   }
@@ -105,10 +104,8 @@ bool FileReplacement::commit() {
   return true;
 }
 
-void FileReplacement::abandon() {
+FileReplacement::~FileReplacement() {
   if (temporary_[0] != '\0') {
     ::unlink(temporary_.data());
-    temporary_[0] = '\0';
   }
-  inPlace_.abandon();
 }

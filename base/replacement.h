@@ -23,7 +23,7 @@ class FileReplacement {
   explicit FileReplacement(Owner owner = Owner::kKept) : owner_(owner) {}
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
-  ~FileReplacement() { abandon(); }
+  ~FileReplacement();
 
   // Starts the replacement of `target`, an absolute path whose symbolic links
   // are followed, with `journal` as the place of an in-place rewrite's
@@ -34,11 +34,7 @@ class FileReplacement {
   // creation mask).
   template <typename Write>
   [[nodiscard]] bool prepare(const char* target, const char* journal, Write write) {
-    if (begin(target, journal) && write(file_.get()) && ::fsync(file_.get()) == 0) {
-      return true;
-    }
-    abandon();
-    return false;
+    return begin(target, journal) && write(file_.get()) && ::fsync(file_.get()) == 0;
   }
 
   // Puts the new content in the target's place. False, with the target byte
@@ -53,7 +49,6 @@ class FileReplacement {
   bool moveIntoJournal();
   void keepOwnerAndMode() const;
   void giveToRootIfAsked(int file) const;
-  void abandon();
 
   Owner owner_;
   const char* journal_ = nullptr;

@@ -64,14 +64,19 @@ class RemoteTest(harness.SandboxTest):
     def test_a_failed_call_around_the_connection(self):
         """A failed wait for the connection counts as ready, so the socket's pending error decides;
         a pending error that cannot be read ends the run before the request, and a guard timer
-        that cannot be set (no handler, or the caller's alarm pending) before the connection."""
-        cases = [  # failing call (None: the caller's alarm) -> out, status, requests (b"": none)
-            ("poll", b"OK\n", 0, [b"T"]), ("getsockopt", b"", 242, [b""]),
-            ("sigaction", b"<error>Can't create signal.</error>", 242, []),
-            (None, b"<error>Alarm already set</error>", 242, [])]
-        for name, out, status, requests in cases:
-            with self.subTest(name), self.agent("--reply", "OK") as agent:
-                run = self.spawn("-T", "-w", "2", env={"ZARN_FAIL": name or ""}, preload=(harness.CRASH_LIB,),
+        that cannot be set (no handler, or the caller's alarm pending) before the connection; a
+        request that cannot be written is reported, and a reply that cannot be read is tried
+        again only under the timer."""
+        cases = [  # failing call (None: the caller's alarm), wait -> out, status, requests (b"": none)
+            ("poll", "2", b"OK\n", 0, [b"T"]), ("getsockopt", "2", b"", 242, [b""]),
+            ("sigaction", "2", b"<error>Can't create signal.</error>", 242, []),
+            (None, "2", b"<error>Alarm already set</error>", 242, []),
+            ("write-socket", "2", b"<error>Unable to send command to platform</error>\n", 251, [b""]),
+            # A failed read is tried again only while the timer bounds the retries.
+            ("read-socket", "0", ABNORMAL, 0, [b"T"]), ("read-socket", "1", TIMEOUT, 2, [b"T"])]
+        for name, wait, out, status, requests in cases:
+            with self.subTest(name, wait=wait), self.agent("--reply", "OK") as agent:
+                run = self.spawn("-T", "-w", wait, env={"ZARN_FAIL": name or ""}, preload=(harness.CRASH_LIB,),
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  preexec_fn=None if name else lambda: signal.alarm(60))
                 self.assertEqual((*run.communicate(timeout=10), run.returncode), (out, b"", status))

@@ -62,3 +62,33 @@ class TraceTest(harness.SandboxTest):
         r, trace = self.traced("--configRuvo")
         self.assertEqual((r.status, f"trace: driver SET_PLAT_IP_IOCTL {PLATFORM}: -1\n" in trace), (255, True),
                          trace)
+
+    def test_every_step_of_a_run_in_order(self):
+        """A reply read whole, a failed lookup, a failed read tried again under the timer, a
+        name that resolves to a refusing host, and the driver's answer, step by step."""
+        command = "command {}: host {}, port 6789, gateway 169.254.101.2, wait {} s"
+        connect = [f"connect {PLATFORM}:6789", "connected after N ms", 'sent 1 bytes: "T"']
+        cases = [  # arguments, failing call -> trace lines after the settings' line
+            (["-T", "-w", "2"], "", [command.format("getTime", PLATFORM, 2), "guard timer armed: 2 s",
+                                     *connect, r'read 3 bytes: "OK\x03"', "end of text",
+                                     "exit status 0"]),
+            (["-I", "no.such.host", "-T", "-w", "2"], "", [
+                command.format("getTime", "no.such.host", 2), "guard timer armed: 2 s",
+                "host no.such.host: not resolved", "exit status 242"]),
+            (["-T", "-w", "1"], "read-socket", [
+                command.format("getTime", PLATFORM, 1), "guard timer armed: 1 s", *connect,
+                "read failed: Input/output error", "guard timer ran out", "exit status 2"]),
+            (["-I", "zarn-loop.test", "-T", "-w", "1"], "", [
+                command.format("getTime", "zarn-loop.test", 1), "guard timer armed: 1 s",
+                "host zarn-loop.test: 127.0.0.1", "connect 127.0.0.1:6789",
+                "connect failed after N ms: Connection refused", "exit status 242"]),
+            (["-j"], "", [command.format("getRuvo", PLATFORM, 20),
+                          f"driver GET_PLAT_IP_IOCTL: {PLATFORM}", "exit status 0"]),
+        ]
+        harness.remove(harness.SETTINGS)
+        with self.agent("--reply", "OK"):
+            for args, failing, steps in cases:
+                with self.subTest(args=args):
+                    r = self.zarn("--trace", *args, env={"ZARN_FAIL": failing}, preload=(harness.CRASH_LIB,))
+                    lines = re.findall(r"^trace: (.*)$", re.sub(r"\d+ ms", "N ms", r.err.decode()), re.M)
+                    self.assertEqual(lines[1:], steps)

@@ -2,8 +2,9 @@
  * a power loss or a kill would, just before its Nth counted call, makes calls
  * fail as a broken or full disk would, or makes them slow as worn flash does.
  * Counted calls: write, pwrite, fsync, ftruncate, fallocate, rename, close, socket,
- * flock. An fsync of a directory goes by the name fsync-directory. sigaction, poll
- * and getsockopt are not counted: they fail or wait by name only.
+ * flock. An fsync of a directory goes by the name fsync-directory, a write to a
+ * socket by write-socket. sigaction, poll, getsockopt and a read from a socket
+ * (read-socket) are not counted: they fail or wait by name only.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL_AT=N    the Nth counted call fails
  *   ZARN_FAIL=NAME    every call of NAME fails
@@ -50,8 +51,17 @@ static int fails(const char* name) {
 
 #define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 
+static int is_socket(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 ssize_t write(int fd, const void* bytes, size_t count) {
-  return fails("write") ? -1 : NEXT(write)(fd, bytes, count);
+  return fails(is_socket(fd) ? "write-socket" : "write") ? -1 : NEXT(write)(fd, bytes, count);
+}
+
+ssize_t read(int fd, void* bytes, size_t count) {
+  return is_socket(fd) && fails_by_name("read-socket", 0) ? -1 : NEXT(read)(fd, bytes, count);
 }
 
 ssize_t pwrite(int fd, const void* bytes, size_t count, off_t offset) {
