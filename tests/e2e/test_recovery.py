@@ -37,6 +37,14 @@ class RecoveryTest(SafetyFixture):
         self.assertEqual((*self.set_ruvo()[:2], read("/etc/hosts"), pstore()),
                          (NO_HOSTS + DONE, unable, OLD_HOSTS, ["hosts.zarn-journal", "ruvo_config"]))
 
+    def test_a_lock_that_cannot_be_replaced_stops_the_save_and_leaves_nothing_beside_it(self):
+        self.fresh(OLD_SETTINGS)
+        remove("/pstore/zarn.lock")
+        os.makedirs("/pstore/zarn.lock/kept")
+        self.addCleanup(remove, "/pstore/zarn.lock")
+        self.assertEqual((self.set_ruvo().out, sorted(os.listdir("/pstore"))),
+                         (harness.CANT_SAVE + DONE, ["ruvo_config", "zarn.lock"]))
+
     def test_journals_zarn_did_not_write_are_set_aside(self):
         def crafted(target="/etc/hosts", inode=None):
             leave(JOURNAL, journal(target, OLD_HOSTS, "1.1.1.1 injected\n", inode))
