@@ -64,6 +64,14 @@ ssize_t read(int fd, void* bytes, size_t count) {
   return is_socket(fd) && fails_by_name("read-socket", 0) ? -1 : NEXT(read)(fd, bytes, count);
 }
 
+/* What a fortified build calls for read. */
+ssize_t __read_chk(int fd, void* bytes, size_t count, size_t room);
+ssize_t __read_chk(int fd, void* bytes, size_t count, size_t room) {
+  return is_socket(fd) && fails_by_name("read-socket", 0)
+             ? -1
+             : NEXT(__read_chk)(fd, bytes, count, room);
+}
+
 ssize_t pwrite(int fd, const void* bytes, size_t count, off_t offset) {
   return fails("pwrite") ? -1 : NEXT(pwrite)(fd, bytes, count, offset);
 }
