@@ -61,10 +61,12 @@ class TraceTest(harness.SandboxTest):
 
     def test_every_step_of_a_run_in_order(self):
         """A reply read whole, a failed lookup, a failed read tried again under the timer, a
-        name that resolves to a refusing host, and the driver's answer, step by step."""
+        name that resolves to a refusing host, the driver's answer and a malformed settings
+        file, step by step."""
+        built_in = f"settings /pstore/ruvo_config: none, built-in: sp 169.254.101.2, platform {PLATFORM}, port 6789"
         command = "command {}: host {}, port 6789, gateway 169.254.101.2, wait {} s"
         connect = [f"connect {PLATFORM}:6789", "connected after N ms", 'sent 1 bytes: "T"']
-        cases = [  # arguments, failing call -> trace lines after the settings' line
+        cases = [  # arguments, failing call -> trace lines (after the built-in settings' line)
             (["-T", "-w", "2"], "", [command.format("getTime", PLATFORM, 2), "guard timer armed: 2 s",
                                      *connect, r'read 3 bytes: "OK\x03"', "end of text",
                                      "exit status 0"]),
@@ -80,11 +82,17 @@ class TraceTest(harness.SandboxTest):
                 "connect failed after N ms: Connection refused", "exit status 242"]),
             (["-j"], "", [command.format("getRuvo", PLATFORM, 20),
                           f"driver GET_PLAT_IP_IOCTL: {PLATFORM}", "exit status 0"]),
+            (["-?"], "", ["settings /pstore/ruvo_config: malformed, built-in from the first unreadable "
+                          f"field: sp 0.0.0.1, platform {PLATFORM}, port 6789",
+                          command.format("help", PLATFORM, 20).replace("169.254.101.2", "0.0.0.1"),
+                          "exit status 0"]),
         ]
-        harness.remove(harness.SETTINGS)
         with self.agent("--reply", "OK"):
             for args, failing, steps in cases:
                 with self.subTest(args=args):
+                    harness.remove(harness.SETTINGS)
+                    if args == ["-?"]:
+                        harness.write(harness.SETTINGS, "sp a 1 p0 b x\n")
                     r = self.zarn("--trace", *args, env={"ZARN_FAIL": failing}, preload=(harness.CRASH_LIB,))
                     lines = re.findall(r"^trace: (.*)$", re.sub(r"\d+ ms", "N ms", r.err.decode()), re.M)
-                    self.assertEqual(lines[1:], steps)
+                    self.assertEqual(lines, steps if steps[0].startswith("settings") else [built_in, *steps])
