@@ -11,7 +11,6 @@
 #include "base/held_signals.h"
 #include "base/output.h"
 #include "base/system_log.h"
-#include "base/text_slot.h"
 
 namespace {
 
@@ -89,11 +88,11 @@ InPlaceRewrite::~InPlaceRewrite() {
 UniqueFd InPlaceRewrite::start(const char* target, const char* journal) {
   journal_ = journal;
   target_ = UniqueFd(::open(target, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!target_.valid() || !directoryIsPrivate(journal) ||
-      !formatText(journalTemporary_, "%s.zarn-new", journal).complete) {
-    journalTemporary_[0] = '\0';
+  const std::optional<PathText> temporary = temporaryBeside(journal);
+  if (!target_.valid() || !directoryIsPrivate(journal) || !temporary) {
     return UniqueFd();
   }
+  journalTemporary_ = *temporary;
   UniqueFd file = createAfresh(journalTemporary_.data());
   const std::optional<ContentSpan> old =
       file.valid() ? startJournal(file.get(), target, target_.get()) : std::nullopt;

@@ -56,6 +56,12 @@ void clearPath(const char* path) {
   }
 }
 
+std::optional<PathText> temporaryBeside(const char* path) {
+  PathText temporary{};
+  return formatText(temporary, "%s.zarn-new", path).complete ? std::optional<PathText>(temporary)
+                                                             : std::nullopt;
+}
+
 UniqueFd createAfresh(const char* path) {
   clearPath(path);
   return UniqueFd(::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));

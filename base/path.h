@@ -18,6 +18,11 @@ using PathText = std::array<char, PATH_MAX>;
 // empty directory.
 void clearPath(const char* path);
 
+// The one name of the temporary file beside `path`, "PATH.zarn-new", so that
+// a killed run leaves at most that file, which the next run replaces; none
+// when the name does not fit.
+[[nodiscard]] std::optional<PathText> temporaryBeside(const char* path);
+
 // Creates `path` afresh for reading and writing, in place of whatever a killed
 // run left there, with mode 0666 less the creation mask.
 [[nodiscard]] UniqueFd createAfresh(const char* path);

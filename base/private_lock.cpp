@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "base/path.h"
-#include "base/text_slot.h"
 
 namespace {
 
@@ -35,15 +34,15 @@ UniqueFd openPrivate(const char* path) {
 
 // A new private file renamed over whatever stands at `path`.
 UniqueFd replaceWithPrivate(const char* path) {
-  PathText temporary{};
-  if (!formatText(temporary, "%s.zarn-new", path).complete) {
+  const std::optional<PathText> temporary = temporaryBeside(path);
+  if (!temporary) {
     return UniqueFd();
   }
-  UniqueFd file = createAfresh(temporary.data());
+  UniqueFd file = createAfresh(temporary->data());
   if (!file.valid() || ::fchmod(file.get(), kPrivateMode) != 0 ||
-      (::rename(temporary.data(), path) != 0 &&
-       (clearPath(path), ::rename(temporary.data(), path) != 0))) {
-    ::unlink(temporary.data());
+      (::rename(temporary->data(), path) != 0 &&
+       (clearPath(path), ::rename(temporary->data(), path) != 0))) {
+    ::unlink(temporary->data());
     return UniqueFd();
   }
   return file;

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "base/file_io.h"
-#include "base/text_slot.h"
 #include "base/trace.h"
 
 namespace {
@@ -52,10 +51,11 @@ bool FileReplacement::begin(const char* target, const char* journal) {
     return false;
   }
   target_ = *resolved;
-  if (!formatText(temporary_, "%s.zarn-new", target_.data()).complete) {
-    temporary_[0] = '\0';
+  const std::optional<PathText> temporary = temporaryBeside(target_.data());
+  if (!temporary) {
     return false;
   }
+  temporary_ = *temporary;
   file_ = createAfresh(temporary_.data());
   if (file_.valid()) {
     keepOwnerAndMode();
