@@ -55,22 +55,14 @@ std::optional<sockaddr_in> resolveAgent(const char* hostText, std::uint16_t port
   return address;
 }
 
-// Waits for a connection in progress the way a select on a read set and a
-// write set would see it; a failed wait counts as ready, so the pending
-// error decides. The socket's pending error, or none when the connection is
-// lost.
+// Waits for the connection to complete. A failed wait counts as ready, as
+// it would with select, so the pending error decides; poll on one valid
+// socket that returns a count has reported an event for it. The socket's
+// pending error, or none when the connection is lost.
 std::optional<int> awaitConnection(int socket) {
-  pollfd watched{socket, POLLIN | POLLOUT, POLLIN | POLLOUT};
-  const int ready = ::poll(&watched, 1, kConnectWaitMilliseconds);
-  if (ready == 0) {
+  pollfd watched{socket, POLLIN | POLLOUT, 0};
+  if (::poll(&watched, 1, kConnectWaitMilliseconds) == 0) {
     trace("connect: no answer after %d ms", kConnectWaitMilliseconds);
-    return std::nullopt;
-  }
-  if (ready > 0) {
-    watched.revents = static_cast<short>(watched.revents & (POLLIN | POLLOUT | POLLERR | POLLHUP));
-  }
-  if (watched.revents == 0) {
-    writeOut("<error>select error: orig_sock not set</error>\n");
     return std::nullopt;
   }
   int pendingError = 0;
@@ -88,18 +80,16 @@ bool establish(int socket, const sockaddr_in& address) {
   ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
   trace("connect %s:%d", inet_ntoa(address.sin_addr), ntohs(address.sin_port));
   const long long start = traceClockMilliseconds();
-  std::optional<int> pendingError = 0;
-  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINPROGRESS) {
-      // Kept for callers: the system's reason after the closing tag.
-      reportSystemError("<error>connect error</error>");
-      trace("connect failed after %lld ms", traceClockMilliseconds() - start);
-      return false;
-    }
-    pendingError = awaitConnection(socket);
-    if (!pendingError) {
-      return false;
-    }
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
+    // Kept for callers: the system's reason after the closing tag.
+    reportSystemError("<error>connect error</error>");
+    trace("connect failed after %lld ms", traceClockMilliseconds() - start);
+    return false;
+  }
+  const std::optional<int> pendingError = awaitConnection(socket);
+  if (!pendingError) {
+    return false;
   }
   ::fcntl(socket, F_SETFL, flags);
   if (*pendingError != 0) {

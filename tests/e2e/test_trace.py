@@ -10,13 +10,13 @@ TRACE_LINE = re.compile(rb"trace: [^\n]*\n")
 
 
 class TraceTest(harness.SandboxTest):
-    def traced(self, *args):
+    def traced(self, *args, **run):
         """Runs zarn without and with --trace, each from no settings file; the trace, once
         the two runs agree."""
         harness.remove(harness.SETTINGS)
-        plain = self.zarn(*args)
+        plain = self.zarn(*args, **run)
         harness.remove(harness.SETTINGS)
-        traced = self.zarn("--trace", *args)
+        traced = self.zarn("--trace", *args, **run)
         self.assertEqual((traced.out, traced.status, TRACE_LINE.sub(b"", traced.err),
                           traced.err.endswith(f"trace: exit status {plain.status}\n".encode())),
                          (plain.out, plain.status, plain.err, True))
@@ -52,6 +52,11 @@ class TraceTest(harness.SandboxTest):
                 if out is not None:
                     self.assertEqual((r.out, r.status), (out, status))
                 self.assertRegex(trace, explanation)
+
+    def test_a_connection_never_answered_is_explained(self):
+        r, trace = self.traced("-T", "-w", "2", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "poll-timeout"})
+        self.assertEqual((r.out, r.status), (b"", 242))
+        self.assertIn("trace: connect: no answer after 20000 ms\ntrace: exit status 242\n", trace)
 
     def test_a_driver_refusal_is_explained(self):
         self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}

@@ -4,7 +4,8 @@
  * Counted calls: write, pwrite, fsync, ftruncate, fallocate, rename, close, socket,
  * flock. An fsync of a directory goes by the name fsync-directory, a write to a
  * socket by write-socket. sigaction, poll, getsockopt and a read from a socket
- * (read-socket) are not counted: they fail or wait by name only.
+ * (read-socket) are not counted: they fail or wait by name only. A poll named
+ * poll-timeout returns at once as one whose wait ran out.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL_AT=N    the Nth counted call fails
  *   ZARN_FAIL=NAME    every call of NAME fails
@@ -110,6 +111,7 @@ int sigaction(int signal, const struct sigaction* action, struct sigaction* old)
 }
 
 int poll(struct pollfd* watched, nfds_t count, int milliseconds) {
+  if (fails_by_name("poll-timeout", 0)) return 0;
   return fails_by_name("poll", 0) ? -1 : NEXT(poll)(watched, count, milliseconds);
 }
 
