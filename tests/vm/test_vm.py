@@ -1,7 +1,7 @@
 """zarn on the virtual SP (standins/sp-vm): a booted PowerPC kernel, the ruvo driver as a kernel
 module, /pstore and /etc on UBIFS over flash, and the agent simulator across the link's two NICs.
-The commands, then power cuts at every system call of the saves, run on two machines booted side
-by side, once, before the tests look at what they reported. Cuts while a save writes the hosts
+The driver's requests and the saves, with the remote commands they send, then power cuts at
+every system call of the saves, run on two machines booted side by side, once, before the tests look at what they reported. Cuts while a save writes the hosts
 table's journal are each followed by an administrator's edit of the table before the save runs
 again."""
 import concurrent.futures
@@ -15,7 +15,7 @@ sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "..", 
 import harness  # noqa: E402
 import vm  # noqa: E402
 from harness import ALIAS, CONFIRM, DONE, PLATFORM, SETTINGS, SP, settings_text  # noqa: E402
-from test_link import block, report  # noqa: E402
+from test_link import report  # noqa: E402
 
 NEW = "169.254.101.4"  # the platform side's spare address
 FAIL = "/sys/module/ruvo/parameters/fail"
@@ -58,38 +58,6 @@ class VmTest(unittest.TestCase):
     def fields(cls, step, key):
         """Each `key` fact of `step` as a dict of the KEY=VALUE words after its first."""
         return [dict(field.split("=") for field in line.split()[1:]) for line in cls.facts.values(step, key)]
-
-
-class RemoteTest(VmTest):
-    """One command of each kind: a text reply, a request with fields, no reply, the time, a VPD
-    block; every other request's bytes are held by the end-to-end tests."""
-    CASES = [(["-L"], b"L", b"OK\n"), (["-f"], b"f", DONE),  # args -> request, out
-             (["-E", "-a", "10.0.0.1", "-m", "255.255.255.0", "-g", "10.0.0.254"],
-              b"E 10.0.0.1 255.255.255.0 10.0.0.254", b"OK\n")]
-
-    @classmethod
-    def add_steps(cls, plan):
-        plan.agent("--listen", PLATFORM, "--reply", "OK", "--keep-port", "--log", "/tmp/remote.log")
-        cls.runs = [plan.run("zarn", *args, "-w", "2") for args, _, _ in cls.CASES]
-        cls.log = plan.show("/tmp/remote.log")
-        plan.stop_agents()
-        plan.agent("--listen", PLATFORM)
-        cls.time, cls.vpd_out, cls.vpd_file = (plan.run("zarn", *args)
-                                               for args in (["-T"], ["-c", "200", "-n", "-"], ["-c", "7"]))
-        cls.vpd_saved = plan.show("/tmp/cpuid.vpd")
-        plan.stop_agents()
-
-    def test_each_remote_command_sends_its_request_and_relays_the_reply(self):
-        for (args, _, out), step in zip(self.CASES, self.runs):
-            with self.subTest(args=args):
-                self.assertRan(step, out)
-        self.assertEqual(requests(self.facts.file(self.log)), [request for _, request, _ in self.CASES])
-
-    def test_time_and_vpd_blocks_from_the_simulator(self):
-        self.assertRegex(self.facts.run(self.time).out, TIME)
-        self.assertRan(self.vpd_out, block(200))
-        self.assertRan(self.vpd_file, b"")
-        self.assertEqual(self.facts.file(self.vpd_saved), block(7))
 
 
 class DriverTest(VmTest):
@@ -349,7 +317,7 @@ def print_figures():
 
 
 # One boot per core.
-BOOTS = [(RemoteTest, DriverTest, SaveTest, RenameCutTest, JournalCutTest),
+BOOTS = [(DriverTest, SaveTest, RenameCutTest, JournalCutTest),
          (InPlaceCutTest, ReadOnlyEtcCutTest)]
 
 
