@@ -66,38 +66,40 @@ class TerminalSignalsIgnored {
   sigset_t forShell_{};
 };
 
-void traceShellLine(const char* commandLine, bool ended, int status) {
-  if (!ended) {
-    trace("shell \"%s\": not run", commandLine);
-  } else if (WIFEXITED(status)) {
-    trace("shell \"%s\": status %d", commandLine, WEXITSTATUS(status));
-  } else {
-    trace("shell \"%s\": ended by signal %d", commandLine, WTERMSIG(status));
+// Starts the shell on `commandLine` with `defaults` given their default
+// action; false when it could not be started.
+bool spawnShell(const char* commandLine, const sigset_t& defaults, pid_t& child) {
+  posix_spawnattr_t attributes;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    return false;
   }
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  char shell[] = "/bin/sh";
+  char dashC[] = "-c";
+  char* arguments[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
+  Environment environment{};
+  const bool spawned = posix_spawn(&child, shell, nullptr, &attributes, arguments,
+                                   shellEnvironment(environment)) == 0;
+  posix_spawnattr_destroy(&attributes);
+  return spawned;
 }
 
 }  // namespace
 
 bool runShellLine(const char* commandLine) {
   const TerminalSignalsIgnored whileRunning;
-  posix_spawnattr_t attributes;
-  if (posix_spawnattr_init(&attributes) != 0) {
-    traceShellLine(commandLine, false, 0);
+  pid_t child{};
+  int status{};
+  if (!spawnShell(commandLine, whileRunning.restoredForShell(), child) ||
+      waitpid(child, &status, 0) != child) {
+    trace("shell \"%s\": not run", commandLine);
     return false;
   }
-  posix_spawnattr_setsigdefault(&attributes, &whileRunning.restoredForShell());
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-  char shell[] = "/bin/sh";
-  char dashC[] = "-c";
-  char* arguments[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
-  Environment environment{};
-  pid_t child{};
-  const int spawned =
-      posix_spawn(&child, shell, nullptr, &attributes, arguments, shellEnvironment(environment));
-  posix_spawnattr_destroy(&attributes);
-  int status{};
-  const bool ended = spawned == 0 && waitpid(child, &status, 0) == child;
-  traceShellLine(commandLine, ended, status);
-  return ended && status == 0;
+  if (WIFEXITED(status)) {
+    trace("shell \"%s\": status %d", commandLine, WEXITSTATUS(status));
+  } else {
+    trace("shell \"%s\": ended by signal %d", commandLine, WTERMSIG(status));
+  }
+  return status == 0;
 }

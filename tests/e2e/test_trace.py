@@ -4,7 +4,7 @@ import contextlib
 import re
 
 import harness
-from harness import DONE, PLATFORM, TIMEOUT
+from harness import DONE, NO_SCRIPT, PLATFORM, TIMEOUT
 
 TRACE_LINE = re.compile(rb"trace: [^\n]*\n")
 
@@ -53,10 +53,16 @@ class TraceTest(harness.SandboxTest):
                     self.assertEqual((r.out, r.status), (out, status))
                 self.assertRegex(trace, explanation)
 
-    def test_a_connection_never_answered_is_explained(self):
-        r, trace = self.traced("-T", "-w", "2", preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "poll-timeout"})
-        self.assertEqual((r.out, r.status), (b"", 242))
-        self.assertIn("trace: connect: no answer after 20000 ms\ntrace: exit status 242\n", trace)
+    def test_a_connection_never_answered_and_a_shell_not_started_are_explained(self):
+        self.install_script("spIpConfig.sh", "exit 0\n")
+        cases = [("poll-timeout", ["-T", "-w", "2"], b"", 242, "connect: no answer after 20000 ms\n"),
+                 ("posix_spawn", ["-J", "-a", "10.1.1.1", "-w", "2"], NO_SCRIPT + DONE, 0,
+                  'shell "/usr/local/bin/spIpConfig.sh; /usr/local/bin/addHosts.sh;": not run\n')]
+        for failing, args, out, status, explanation in cases:
+            with self.subTest(failing), self.agent():
+                r, trace = self.traced(*args, preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": failing})
+                self.assertEqual((r.out, r.status), (out, status))
+                self.assertIn(f"trace: {explanation}", trace)
 
     def test_a_driver_refusal_is_explained(self):
         self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}

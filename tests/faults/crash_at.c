@@ -3,8 +3,8 @@
  * fail as a broken or full disk would, or makes them slow as worn flash does.
  * Counted calls: write, pwrite, fsync, ftruncate, fallocate, rename, close, socket,
  * flock. An fsync of a directory goes by the name fsync-directory, a write to a
- * socket by write-socket. sigaction, poll, getsockopt and a read from a socket
- * (read-socket) are not counted: they fail or wait by name only. A poll named
+ * socket by write-socket. sigaction, poll, getsockopt, posix_spawn and a read from
+ * a socket (read-socket) are not counted: they fail or wait by name only. A poll named
  * poll-timeout returns at once as one whose wait ran out.
  *   ZARN_CRASH_AT=N   the call to stop at (unset: never); the exit status is 99
  *   ZARN_FAIL_AT=N    the Nth counted call fails
@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -117,4 +118,10 @@ int poll(struct pollfd* watched, nfds_t count, int milliseconds) {
 
 int getsockopt(int fd, int level, int name, void* value, socklen_t* length) {
   return fails_by_name("getsockopt", 0) ? -1 : NEXT(getsockopt)(fd, level, name, value, length);
+}
+
+int posix_spawn(pid_t* child, const char* path, const posix_spawn_file_actions_t* actions,
+                const posix_spawnattr_t* attributes, char* const arguments[], char* const environment[]) {
+  return fails_by_name("posix_spawn", 0) ? errno
+                                         : NEXT(posix_spawn)(child, path, actions, attributes, arguments, environment);
 }
