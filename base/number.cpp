@@ -3,25 +3,24 @@
 #include <climits>
 #include <limits>
 
-int digitValue(int c, unsigned base) {
-  int value = -1;
+std::optional<unsigned> digitValue(int c, unsigned base) {
+  unsigned value = base;
   if (c >= '0' && c <= '9') {
-    value = c - '0';
+    value = static_cast<unsigned>(c - '0');
   } else if (c >= 'a' && c <= 'f') {
-    value = c - 'a' + 10;
+    value = static_cast<unsigned>(c - 'a' + 10);
   } else if (c >= 'A' && c <= 'F') {
-    value = c - 'A' + 10;
+    value = static_cast<unsigned>(c - 'A' + 10);
   }
-  return value < static_cast<int>(base) ? value : -1;
+  return value < base ? std::optional(value) : std::nullopt;
 }
 
-void addDigit(NumberReading& number, int digit, unsigned base) {
+void addDigit(NumberReading& number, unsigned digit, unsigned base) {
   number.anyDigit = true;
-  const auto value = static_cast<std::uint64_t>(digit);
-  if (number.magnitude > (std::numeric_limits<std::uint64_t>::max() - value) / base) {
+  if (number.magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
     number.overflowed = true;
   } else {
-    number.magnitude = number.magnitude * base + value;
+    number.magnitude = number.magnitude * base + digit;
   }
 }
 
@@ -46,8 +45,12 @@ std::optional<int> scanInt(std::string_view text) {
     number.negative = text.front() == '-';
     text.remove_prefix(1);
   }
-  for (; !text.empty() && digitValue(text.front(), 10) >= 0; text.remove_prefix(1)) {
-    addDigit(number, digitValue(text.front(), 10), 10);
+  for (; !text.empty(); text.remove_prefix(1)) {
+    const auto digit = digitValue(text.front(), 10);
+    if (!digit) {
+      break;
+    }
+    addDigit(number, *digit, 10);
   }
   const auto value = valueWithin(number, INT_MIN, INT_MAX);
   return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
@@ -56,11 +59,11 @@ std::optional<int> scanInt(std::string_view text) {
 std::optional<unsigned> digitsValue(std::string_view text, unsigned maximum) {
   NumberReading number;
   for (const char c : text) {
-    const int digit = digitValue(c, 10);
-    if (digit < 0) {
+    const auto digit = digitValue(c, 10);
+    if (!digit) {
       return std::nullopt;
     }
-    addDigit(number, digit, 10);
+    addDigit(number, *digit, 10);
   }
   const auto value = valueWithin(number, 0, maximum);
   return value ? std::optional<unsigned>(static_cast<unsigned>(*value)) : std::nullopt;

@@ -20,11 +20,11 @@ struct NumberReading {
 // White space as the C locale has it; NUL is not.
 constexpr bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The value of the character `c` as a digit of `base` (10 or 16), or -1.
-int digitValue(int c, unsigned base);
+// The value of the character `c` as a digit of `base` (10 or 16), if it is one.
+std::optional<unsigned> digitValue(int c, unsigned base);
 
 // Adds `digit`, a digit of `base`, at the number's end.
-void addDigit(NumberReading& number, int digit, unsigned base);
+void addDigit(NumberReading& number, unsigned digit, unsigned base);
 
 // The number's value, when it has digits and lies in [minimum, maximum],
 // where minimum <= 0 <= maximum and neither is the 64-bit extreme.

@@ -87,10 +87,9 @@ NumberReading scanNumber(ByteStream& in, unsigned base) {
       takeByte(in);
     }
   }
-  for (int digit = digitValue(peekByte(in), base); digit >= 0;
-       digit = digitValue(peekByte(in), base)) {
+  while (const auto digit = digitValue(peekByte(in), base)) {
     takeByte(in);
-    addDigit(number, digit, base);
+    addDigit(number, *digit, base);
   }
   return number;
 }

@@ -20,7 +20,7 @@ class RemoteTest(harness.SandboxTest):
             (["-E", "-i", "", "-a", "10.0.0.1"], b"E 10.0.0.1  " + SP.encode(), b"OK\n"),
             (["--hbpoll", "5"], b"h 5\n", b"OK\n"), (["--mcpoll", "9"], b"p 9\n", b"OK\n"),
             (["-h", ""], b"h \n", b"OK\n"), (["-o", "7000"], b"o 7000", b"OK\n"),
-            (["-c", "3x", "-n", "-"], b"c 3", None), (["--getCpuid=-4", "-n", "-"], b"c -4", None),
+            (["-c", "3a", "-n", "-"], b"c 3", None), (["--getCpuid=-4", "-n", "-"], b"c -4", None),
             (["-c", "2147483647", "-n", "-"], b"c 2147483647", None),
             (["-c", "-2147483648", "-n", "-"], b"c -2147483648", None)]
         with self.agent("--reply", "OK") as agent:
