@@ -63,8 +63,7 @@ bool replay(const char* target, const char* journalPath, int file, const FoundJo
       setJournalAside(journalPath, target, "the file was changed since");
       return true;
     case TargetState::kNew: removeDurably(journalPath); return true;
-    case TargetState::kOld:
-    case TargetState::kBetween: break;
+    case TargetState::kUnfinished: break;
   }
   if (!overwrite(file, journal.file.get(), journal.layout.replacement)) {
     reportIncomplete(target, journalPath);

@@ -228,7 +228,6 @@ TargetState compareWithJournal(int target, int journal, const JournalLayout& lay
       status.st_size > std::max(oldLength, newLength)) {
     return TargetState::kForeign;
   }
-  bool asOld = status.st_size == oldLength;
   bool asNew = status.st_size == newLength;
   constexpr std::size_t kChunk = 1024;
   std::array<char, kChunk> now{};
@@ -253,11 +252,10 @@ TargetState compareWithJournal(int target, int journal, const JournalLayout& lay
       if (!likeOld && !likeNew) {
         return TargetState::kForeign;
       }
-      asOld = asOld && likeOld;
       asNew = asNew && likeNew;
     }
   }
-  return asNew ? TargetState::kNew : asOld ? TargetState::kOld : TargetState::kBetween;
+  return asNew ? TargetState::kNew : TargetState::kUnfinished;
 }
 
 void setJournalAside(const char* path, const char* target, const char* reason) {

@@ -56,10 +56,10 @@ struct FoundJournal {
 
 [[nodiscard]] FoundJournal findJournal(const char* path);
 
-// What a file holds next to a journal's two contents: either one of them, or
-// a state that the rewrite can leave when it is cut short (each byte its old
-// or its new value, the length between the two), or anything else.
-enum class TargetState { kOld, kNew, kBetween, kForeign };
+// What a file holds next to a journal's two contents: the new one; the old
+// one or a state that the rewrite can leave when it is cut short (each byte
+// its old or its new value, the length between the two); or anything else.
+enum class TargetState { kNew, kUnfinished, kForeign };
 
 [[nodiscard]] TargetState compareWithJournal(int target, int journal, const JournalLayout& layout);
 
