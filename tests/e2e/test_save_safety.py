@@ -157,6 +157,10 @@ class SafetyTest(SafetyFixture):
             ("read-only /etc", self.bound_in_read_only_etc, {}, DONE, HOSTS + ENTRY, 2, [], [in_place]),
             ("big", lambda table: self.bound(write(table, BIG)), NO_FALLOCATE, DONE, BIG + ENTRY, 2, [],
              [busy, in_place]),
+            # A table of the new one's length is neither reserved for nor cut.
+            *[("same length", lambda table: self.bound(write(table, HOSTS + ENTRY.replace("1.1 ", "1.9 "))),
+               {"ZARN_FAIL": name}, DONE, HOSTS + ENTRY, 2, [], [busy, in_place])
+              for name in ("fallocate", "ftruncate")],
             ("read-only", read_only, {}, NO_HOSTS + DONE, OLD_HOSTS, 0, [], [busy]),
             ("full", full, {}, NO_HOSTS + DONE, OLD_HOSTS, 0, ["filler"], []),
             ("bound full", bound_full, {}, NO_HOSTS + DONE, PAGE, 0, ["filler"],
