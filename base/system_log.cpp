@@ -52,16 +52,11 @@ std::array<char, 64> parentName() {
 
 // "<PRI>zarn[PID]: MESSAGE (uid N, parent NAME)", without a time stamp,
 // which the log daemon adds.
-__attribute__((format(printf, 3, 0))) std::size_t formatLine(LogLine& line, LogLevel level,
-                                                             const char* format, va_list args) {
-  std::size_t at = formatText(line, "<%d>zarn[%d]: ", kFacilityDaemon | static_cast<int>(level),
-                              static_cast<int>(::getpid()))
-                       .length;
-  at += formatTextV(std::span(line).subspan(at), format, args).length;
-  at += formatText(std::span(line).subspan(at), " (uid %u, parent %s)",
-                   static_cast<unsigned>(::getuid()), parentName().data())
-            .length;
-  return at;
+std::size_t formatLine(LogLine& line, LogLevel level, const char* message) {
+  return formatText(line, "<%d>zarn[%d]: %s (uid %u, parent %s)",
+                    kFacilityDaemon | static_cast<int>(level), static_cast<int>(::getpid()),
+                    message, static_cast<unsigned>(::getuid()), parentName().data())
+      .length;
 }
 
 // Sends without waiting: a full or missing log socket loses the line.
@@ -79,21 +74,19 @@ void send(std::span<const char> line) {
 }  // namespace
 
 void logChange(LogLevel level, const char* format, ...) {
-  LogLine line{};
+  LogLine message{};
   va_list args;
   va_start(args, format);
-  const std::size_t length = formatLine(line, level, format, args);
+  formatTextV(message, format, args);
   va_end(args);
-  send(std::span(line.data(), length));
+  LogLine line{};
+  send(std::span(line.data(), formatLine(line, level, message.data())));
 }
 
-void prepareTimeoutLogLine(const char* format, ...) {
+void prepareTimeoutLogLine(const char* message) {
   timeoutLength = 0;
   LogLine line{};
-  va_list args;
-  va_start(args, format);
-  const std::size_t length = formatLine(line, LogLevel::kError, format, args);
-  va_end(args);
+  const std::size_t length = formatLine(line, LogLevel::kError, message);
   timeoutLine = line;
   timeoutLength = length;
 }

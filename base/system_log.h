@@ -11,9 +11,9 @@ enum class LogLevel { kError = 3, kWarning = 4, kNotice = 5 };
 
 void logChange(LogLevel level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Formats now the line that the guard timer's handler sends if the timer
-// ends the run before `clearTimeoutLogLine`.
-void prepareTimeoutLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Formats now the line of `message` that the guard timer's handler sends if
+// the timer ends the run before `clearTimeoutLogLine`.
+void prepareTimeoutLogLine(const char* message);
 void clearTimeoutLogLine();
 
 // Sends the prepared line, if any; safe in a signal handler.

@@ -82,6 +82,7 @@ class SystemLogTest(SaveFixture):
         ]
         cases += [(default, [*args, "-w", "2"], None, False, None, [])  # readings log nothing
                   for args in (["-T"], ["-L"], ["-O"], ["-j"], ["-?"], ["--version"], ["-c", "0", "-n", "-"])]
+        cases += [((("--no-etx",), {}), ["-T", "-w", "1"], None, False, None, [])]  # nor a timeout
         for agent, args, before, read_only, out, lines in cases:
             with self.subTest(args=args, agent=agent), system_log() as logged:
                 self.fresh(before, read_only)
@@ -120,17 +121,17 @@ class SystemLogTest(SaveFixture):
                              (ERROR, "the guard timer ended a run that was changing the link"))
 
     def test_the_parent_name_cannot_split_or_forge_a_line(self):
-        parent = ("import ctypes, subprocess, sys\n"
-                  "ctypes.CDLL(None).prctl(15, b'\\x7f\\n<9>zarn[1]: \\\\', 0, 0, 0)\n"
-                  "sys.exit(subprocess.call(sys.argv[1:]))\n")
-        with system_log() as logged:
-            self.fresh(OLD_SETTINGS)
-            cmd, env = self.zarn_command("--configRuvo")
-            preload = env.pop("LD_PRELOAD", None)  # for zarn alone, not for its parent
-            cmd = ["env", f"LD_PRELOAD={preload}", *cmd] if preload else cmd
-            subprocess.run([sys.executable, "-c", parent, *cmd], env=env, check=True)
-            self.assertEqual([line.endswith(r" (uid 0, parent \x7f\x0a<9>zarn[1]:\x20\x5c)") for line in logged()],
-                             [True], logged())
+        for name, shown in ((rb"\x7f\n<9>zarn[1]: \\", r"\x7f\x0a<9>zarn[1]:\x20\x5c"), (b"", "?")):
+            parent = ("import ctypes, subprocess, sys\n"
+                      f"ctypes.CDLL(None).prctl(15, b'{name.decode()}', 0, 0, 0)\n"
+                      "sys.exit(subprocess.call(sys.argv[1:]))\n")
+            with self.subTest(shown), system_log() as logged:
+                self.fresh(OLD_SETTINGS)
+                cmd, env = self.zarn_command("--configRuvo")
+                preload = env.pop("LD_PRELOAD", None)  # for zarn alone, not for its parent
+                cmd = ["env", f"LD_PRELOAD={preload}", *cmd] if preload else cmd
+                subprocess.run([sys.executable, "-c", parent, *cmd], env=env, check=True)
+                self.assertEqual([line.endswith(f" (uid 0, parent {shown})") for line in logged()], [True], logged())
 
     def test_a_missing_or_stuck_log_changes_nothing(self):
         self.fresh(OLD_SETTINGS)
