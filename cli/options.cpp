@@ -55,14 +55,14 @@ constexpr auto kLongOptions = [] {
   return table;
 }();
 
-// The row of what the parser reported, or nullptr for a result it should not give.
+// The row of what the parser reported: a long-only option, whose value is 0,
+// by the index the parser gives; any other by its letter. The parser returns
+// only the table's letters, 0 and -1: anything else has no row.
 const OptionRow* reportedOption(int option, int index) {
   if (option == 0) {
-    const bool longOnly = index >= 0 && static_cast<std::size_t>(index) < kOptionCount &&
-                          kOptionTable[index].letter == '\0';
-    return longOnly ? &kOptionTable[index] : nullptr;
+    return &kOptionTable[static_cast<std::size_t>(index)];
   }
-  return option > 0 && option <= 0xff ? findOption(static_cast<char>(option)) : nullptr;
+  return findOption(static_cast<char>(option));
 }
 
 // Puts the option's argument where its row says; false for an unreadable CPU number.
@@ -107,7 +107,7 @@ bool checkCommandLine(int argc, char** argv, int commandCount) {
 ParseOutcome parseCommandLine(int argc, char** argv, InvocationState state) {
   const OptionRow* command = nullptr;
   for (;;) {
-    int index = -1;
+    int index{};
     const int option = getopt_long(argc, argv, kShortOptions.data(), kLongOptions.data(), &index);
     if (option == -1) {
       return checkCommandLine(argc, argv, state.commandCount)
