@@ -137,7 +137,7 @@ class SafetyTest(SafetyFixture):
         while len(deep) < 4090 - 256:
             deep += "/" + "d" * 250
         os.makedirs(deep)
-        table = write(deep + "/" + "t" * (4089 - len(deep)), OLD_HOSTS)
+        table = write(deep + "/" + "t" * (4086 - len(deep)), OLD_HOSTS)  # its temporary's name: 4096 bytes
         cut = write((table + ".zarn-new")[:4095], "neighbour\n")  # as long as a path can be
         os.remove("/etc/hosts")
         os.symlink(table, "/etc/hosts")
