@@ -1,11 +1,11 @@
 #include "base/trace.h"
 
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -84,7 +84,7 @@ void traceFromHandler(std::string_view line) {
 }
 
 long long traceClockMilliseconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+  return std::chrono::duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
