@@ -186,6 +186,17 @@ TEST_F(InterruptedRewrite, InADirectoryOthersCanWriteIsSetAside) {
   }
 }
 
+// A journal that cannot be examined (here, under a file) is reported, not
+// taken for none.
+TEST_F(InterruptedRewrite, ThatCannotBeExaminedIsReported) {
+  journal_ = target_ + "/journal";
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(recover().completed);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            joined("ZARN: journal " + journal_ + " for ", target_) +
+                " cannot be set aside (cannot be examined): Not a directory\n");
+}
+
 // A journal's directory is private when root or the running user owns it,
 // and no one else can write there.
 TEST(JournalDirectory, IsPrivateToItsOwner) {
