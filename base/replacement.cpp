@@ -44,30 +44,28 @@ void FileReplacement::giveToRootIfAsked(int file) const {
   }
 }
 
-bool FileReplacement::begin(const char* target, const char* journal) {
+void FileReplacement::begin(const char* target, const char* journal) {
   journal_ = journal;
   const std::optional<PathText> resolved = resolveLinks(target);
   if (!resolved || !completeInterruptedRewrite(resolved->data(), journal)) {
-    return false;
+    return;
   }
   target_ = *resolved;
   const std::optional<PathText> temporary = temporaryBeside(target_.data());
   if (!temporary) {
-    return false;
+    return;
   }
   temporary_ = *temporary;
   file_ = createAfresh(temporary_.data());
   if (file_.valid()) {
     keepOwnerAndMode();
     giveToRootIfAsked(file_.get());
-    return true;
+    return;
   }
   temporary_[0] = '\0';
-  if (errno != EROFS) {
-    return false;
+  if (errno == EROFS) {
+    file_ = inPlace_.start(target_.data(), journal);
   }
-  file_ = inPlace_.start(target_.data(), journal);
-  return file_.valid();
 }
 
 // The target is a mount point: the written temporary file becomes the new

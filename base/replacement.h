@@ -34,7 +34,8 @@ class FileReplacement {
   // creation mask).
   template <typename Write>
   [[nodiscard]] bool prepare(const char* target, const char* journal, Write write) {
-    return begin(target, journal) && write(file_.get()) && ::fsync(file_.get()) == 0;
+    begin(target, journal);
+    return file_.valid() && write(file_.get()) && ::fsync(file_.get()) == 0;
   }
 
   // Puts the new content in the target's place. False, with the target byte
@@ -45,7 +46,9 @@ class FileReplacement {
   [[nodiscard]] const char* target() const { return target_.data(); }
 
  private:
-  bool begin(const char* target, const char* journal);
+  // Opens the file the new content goes to, the temporary or the journal; none
+  // when neither can be had.
+  void begin(const char* target, const char* journal);
   bool moveIntoJournal();
   void keepOwnerAndMode() const;
   void giveToRootIfAsked(int file) const;
