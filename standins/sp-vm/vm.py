@@ -51,9 +51,6 @@ class Plan:
     def list(self, path):
         return self.add("list", path)
 
-    def bind(self, path):
-        return self.add("bind", path)
-
     def driver_log(self):
         return self.add("driver-log")
 

@@ -117,9 +117,6 @@ class SaveTest(VmTest):
                                plan.show("/tmp/scripts.log")]
         cls.readdressed = plan.run("zarn", "-j"), plan.run("zarn", "-T", "-w", "2")
         cls.log = plan.show("/tmp/save.log")
-        plan.bind("/etc/hosts")
-        cls.in_place = plan.run("zarn", "-J", "-a", PLATFORM, "-g", SP, "-w", "5")
-        cls.in_place_files = [plan.show("/etc/hosts"), plan.list("/etc")]
         plan.stop_agents()
 
     def test_a_confirmed_port_is_saved_logged_then_used(self):
@@ -156,12 +153,6 @@ class SaveTest(VmTest):
                          [b"o 7100", b"T", f"J p={NEW} s={SP}".encode()])
         self.assertRan(self.readdressed[0], report(NEW, SP))
         self.assertRegex(self.facts.run(self.readdressed[1]).out, TIME)
-
-    def test_a_bind_mounted_table_is_rewritten_in_place(self):
-        self.assertRan(self.in_place, DONE)
-        hosts, etc = self.in_place_files
-        self.assertEqual((self.facts.file(hosts), self.facts.data(etc, "names")),
-                         (hosts_after(PLATFORM).encode(), b"hosts\n"))
 
 
 class PowerCuts:

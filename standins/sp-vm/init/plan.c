@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/klog.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,10 +103,6 @@ static void system_log(int step) {
   free(lines);
 }
 
-static void bind(int step, const char* path) {
-  if (mount(path, path, NULL, MS_BIND, NULL) != 0) report(step, "error", "%s not bound", path);
-}
-
 static enum table_place table_place(const char* name) {
   return strcmp(name, "in-place") == 0    ? kTableBound
          : strcmp(name, "read-only") == 0 ? kTableOverReadOnly
@@ -131,8 +126,6 @@ static void run_step(int step, char** field) {
     show(step, field[1]);
   } else if (strcmp(verb, "list") == 0 && field[1]) {
     list(step, field[1]);
-  } else if (strcmp(verb, "bind") == 0 && field[1]) {
-    bind(step, field[1]);
   } else if (strcmp(verb, "driver-log") == 0) {
     driver_log(step);
   } else if (strcmp(verb, "system-log") == 0) {

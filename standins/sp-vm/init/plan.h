@@ -10,7 +10,6 @@
  *   remove PATH
  *   show PATH                  file (hex), or absent
  *   list DIR                   the names in it, one a line (hex)
- *   bind PATH                  bind-mount the file over itself
  *   driver-log                 the driver's lines since the last (hex)
  *   system-log                 the lines /dev/log received since the last (hex)
  *   cut PLACE CMD ARG...       power cuts during a save (power_cut.h), the
