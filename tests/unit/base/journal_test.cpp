@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,7 +15,6 @@
 
 #include "base/in_place.h"
 #include "base/output.h"
-#include "base/path.h"
 
 namespace {
 
@@ -195,24 +193,6 @@ TEST_F(InterruptedRewrite, ThatCannotBeExaminedIsReported) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             joined("ZARN: journal " + journal_ + " for ", target_) +
                 " cannot be set aside (cannot be examined): Not a directory\n");
-}
-
-// A journal's directory is private when root or the running user owns it,
-// and no one else can write there.
-TEST(JournalDirectory, IsPrivateToItsOwner) {
-  std::string dir = "/tmp/zarn-owner-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  const std::string journal = dir + "/journal";
-  ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
-  EXPECT_FALSE(directoryIsPrivate(journal.c_str()));
-  const pid_t owner = ::fork();
-  if (owner == 0) {
-    ::_exit(::setresuid(65534, 65534, 65534) == 0 && directoryIsPrivate(journal.c_str()) ? 0 : 1);
-  }
-  int status = -1;
-  ::waitpid(owner, &status, 0);
-  EXPECT_EQ(status, 0);
-  ::rmdir(dir.c_str());
 }
 
 }  // namespace
