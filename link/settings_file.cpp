@@ -41,11 +41,11 @@ struct ByteStream {
 int peekByte(ByteStream& in) {
   if (in.next == in.end) {
     const ssize_t got = ::read(in.fd, in.chunk.data(), in.chunk.size());
-    in.next = 0;
-    in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
-    if (in.end == 0) {
+    if (got <= 0) {
       return kEnd;
     }
+    in.next = 0;
+    in.end = static_cast<std::size_t>(got);
   }
   return static_cast<unsigned char>(in.chunk[in.next]);
 }
