@@ -1,10 +1,10 @@
 #include "base/trace.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -14,8 +14,9 @@
 
 namespace {
 
-// Read by the guard timer's handler too.
-volatile sig_atomic_t traceOn = 0;
+// Read by the guard timer's handler too, which a lock-free atomic allows.
+std::atomic<bool> traceOn{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr std::string_view kPrefix = "trace: ";
 
@@ -44,9 +45,9 @@ std::size_t escape(char byte, std::span<char, 4> out) {
 
 }  // namespace
 
-void enableTrace() { traceOn = 1; }
+void enableTrace() { traceOn = true; }
 
-bool tracing() { return traceOn != 0; }
+bool tracing() { return traceOn; }
 
 void trace(const char* format, ...) {
   if (!tracing()) {

@@ -64,11 +64,19 @@ class TraceTest(harness.SandboxTest):
                 self.assertEqual((r.out, r.status), (out, status))
                 self.assertIn(f"trace: {explanation}", trace)
 
-    def test_a_driver_refusal_is_explained(self):
-        self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}
-        r, trace = self.traced("--configRuvo")
-        self.assertEqual((r.status, f"trace: driver SET_PLAT_IP_IOCTL {PLATFORM}: -1\n" in trace), (255, True),
-                         trace)
+    def test_a_driver_that_refuses_or_is_absent_is_explained(self):
+        cases = [({"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}, "--configRuvo", 255,
+                  f"driver SET_PLAT_IP_IOCTL {PLATFORM}: -1"),
+                 ({"RUVO_STANDIN_GET": "fail"}, "-j", 0,
+                  "driver GET_PLAT_IP_IOCTL: failed, the settings file is read instead"),
+                 (None, "-j", 254, f"driver {harness.DRIVER_NODE}: cannot open: No such file or directory")]
+        for standin, arg, status, explanation in cases:
+            with self.subTest(arg, standin=standin):
+                self.standin = standin or {}
+                if standin is None:
+                    harness.remove(harness.DRIVER_NODE)
+                r, trace = self.traced(arg)
+                self.assertEqual((r.status, f"trace: {explanation}\n" in trace), (status, True), trace)
 
     def test_every_step_of_a_run_in_order(self):
         """A reply read whole, a failed lookup, a failed read tried again under the timer, a
