@@ -91,7 +91,7 @@ class SystemLogTest(SaveFixture):
                 self.assertEqual(r.out, r.out if out is None else out)
                 self.assertEqual(entries(logged()), lines)
 
-    def test_a_half_made_save_a_journal_and_the_timer_are_logged(self):
+    def test_a_half_made_save_a_journal_and_the_timer_ending_or_unarmed_are_logged(self):
         with system_log() as logged:
             self.fresh(OLD_SETTINGS)
             os.mkdir("/etc/hosts.zarn-new")  # ... is cleared; a directory at the table is not
@@ -119,6 +119,13 @@ class SystemLogTest(SaveFixture):
                 self.assertEqual(self.zarn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "1").status, 2)
             self.assertEqual(entries(logged())[-1],
                              (ERROR, "the guard timer ended a run that was changing the link"))
+
+            logged().clear()
+            self.fresh(OLD_SETTINGS)
+            r = self.zarn(*MOVE, preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "sigaction"})
+            self.assertEqual((r.out, entries(logged())[0]), (b"<error>Can't create signal.</error>" + DONE, (
+                NOTICE, f"re-addressing the link to platform {NEW}, sp {OLD_SP}: request not sent, "
+                        "the guard timer could not be armed, for 127.0.0.1 port 7000")))
 
     def test_the_parent_name_cannot_split_or_forge_a_line(self):
         for name, shown in ((rb"\x7f\n<9>zarn[1]: \\", r"\x7f\x0a<9>zarn[1]:\x20\x5c"), (b"", "?")):
