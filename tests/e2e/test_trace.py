@@ -80,8 +80,8 @@ class TraceTest(harness.SandboxTest):
 
     def test_every_step_of_a_run_in_order(self):
         """A reply read whole, a failed lookup, a failed read tried again under the timer, a
-        name that resolves to a refusing host, the driver's answer and a malformed settings
-        file, step by step."""
+        name that resolves to a refusing host, the driver's answer with a settings file read and a
+        malformed one, step by step."""
         built_in = f"settings /pstore/ruvo_config: none, built-in: sp 169.254.101.2, platform {PLATFORM}, port 6789"
         command = "command {}: host {}, port 6789, gateway 169.254.101.2, wait {} s"
         connect = [f"connect {PLATFORM}:6789", "connected after N ms", 'sent 1 bytes: "T"']
@@ -99,7 +99,7 @@ class TraceTest(harness.SandboxTest):
                 command.format("getTime", "zarn-loop.test", 1), "guard timer armed: 1 s",
                 "host zarn-loop.test: 127.0.0.1", "connect 127.0.0.1:6789",
                 "connect failed after N ms: Connection refused", "exit status 242"]),
-            (["-j"], "", [command.format("getRuvo", PLATFORM, 20),
+            (["-j"], "", [built_in.replace("none, built-in", "read"), command.format("getRuvo", PLATFORM, 20),
                           f"driver GET_PLAT_IP_IOCTL: {PLATFORM}", "exit status 0"]),
             (["-?"], "", ["settings /pstore/ruvo_config: malformed, built-in from the first unreadable "
                           f"field: sp 0.0.0.1, platform {PLATFORM}, port 6789",
@@ -110,8 +110,9 @@ class TraceTest(harness.SandboxTest):
             for args, failing, steps in cases:
                 with self.subTest(args=args):
                     harness.remove(harness.SETTINGS)
-                    if args == ["-?"]:
-                        harness.write(harness.SETTINGS, "sp a 1 p0 b x\n")
+                    settings = {"-?": "sp a 1 p0 b x\n", "-j": harness.settings_text()}.get(args[0])
+                    if settings:
+                        harness.write(harness.SETTINGS, settings)
                     r = self.zarn("--trace", *args, env={"ZARN_FAIL": failing}, preload=(harness.CRASH_LIB,))
                     lines = re.findall(r"^trace: (.*)$", re.sub(r"\d+ ms", "N ms", r.err.decode()), re.M)
                     self.assertEqual(lines, steps if steps[0].startswith("settings") else [built_in, *steps])
