@@ -1,5 +1,6 @@
 #include "base/trace.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,7 +86,8 @@ void traceFromHandler(std::string_view line) {
 }
 
 long long traceClockMilliseconds() {
-  using std::chrono::milliseconds;
-  using std::chrono::steady_clock;
-  return std::chrono::duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto elapsed = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 }
