@@ -121,7 +121,9 @@ int getsockopt(int fd, int level, int name, void* value, socklen_t* length) {
 }
 
 int posix_spawn(pid_t* child, const char* path, const posix_spawn_file_actions_t* actions,
-                const posix_spawnattr_t* attributes, char* const arguments[], char* const environment[]) {
-  return fails_by_name("posix_spawn", 0) ? errno
-                                         : NEXT(posix_spawn)(child, path, actions, attributes, arguments, environment);
+                const posix_spawnattr_t* attributes, char* const arguments[],
+                char* const environment[]) {
+  return fails_by_name("posix_spawn", 0)
+             ? errno
+             : NEXT(posix_spawn)(child, path, actions, attributes, arguments, environment);
 }

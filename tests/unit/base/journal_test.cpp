@@ -110,8 +110,10 @@ TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
       {"longer than both", shorter, kNew, kNew + "\n", false},
       {"emptied", kOld, kNew, "", false},
       // A NUL just past the end of one content is not that content's.
-      {"old tail, NUL where the new ends", kOld, kNew, kNew + '\0' + kOld.substr(kNew.size() + 1), false},
-      {"growing, NUL where the old ends", shorter, kNew, kNew.substr(0, 20) + '\0' + kNew.substr(21, 19), false},
+      {"old tail, NUL where the new ends", kOld, kNew, kNew + '\0' + kOld.substr(kNew.size() + 1),
+       false},
+      {"growing, NUL where the old ends", shorter, kNew,
+       kNew.substr(0, 20) + '\0' + kNew.substr(21, 19), false},
   };
   for (const Case& c : cases) {
     overwriteFile(target_, c.oldTable);
