@@ -1,37 +1,19 @@
-"""The simulator: its help and manual, its port, the port move, scenarios, sp-sandbox."""
+"""The simulator as zarn meets it: the port move, scenarios, sp-sandbox."""
 import os
 import re
 import socket
 import subprocess
 
 import harness
-from harness import (ABNORMAL, AGENT_SIM, CONFIRM, DONE, EMULATOR, PLATFORM, TIMEOUT, ZARN,
+from harness import (ABNORMAL, CONFIRM, DONE, EMULATOR, PLATFORM, TIMEOUT, ZARN,
                      settings_text, write)
 
 REPO = os.path.join(os.path.dirname(__file__), "..", "..")
 SP_SANDBOX = os.path.join(REPO, "scripts", "sp-sandbox")
-MANUAL = os.path.join(REPO, "docs", "man", "zarn-agent-sim.1")
 TEMP = b"<temp>41</temp>\n"
 
 
 class SimulatorTest(harness.SandboxTest):
-    def test_the_help_lists_the_options_the_manual_describes(self):
-        with open(MANUAL) as f:
-            headings = re.findall(r"^\.TP\n(.*)$", f.read(), re.M)
-        described = {word.replace("\\-", "-") for line in headings
-                     for word in re.findall(r"(?:\\-)+[a-z][a-z\\-]*", line)}
-        r = subprocess.run(EMULATOR + [AGENT_SIM, "--help"], capture_output=True, timeout=10)
-        names = re.findall(r"^  (?:(-\w), )? *(--[a-z-]+)", r.stdout.decode(), re.M)
-        listed = {word for pair in names for word in pair if word}
-        self.assertEqual((r.returncode, "-h" in listed, listed), (0, True, described))
-
-    def test_any_free_port_is_reported_and_served(self):
-        with self.agent(port=0) as agent, open(agent.ready) as f:
-            port = f.read()
-            self.assertRegex(port, r"^[1-9][0-9]*\n$")
-            self.write_settings(settings_text(port=int(port)))
-            self.assertEqual(self.zarn("-C", "-w", "3")[::2], (TEMP, 0))  # output, status
-
     def test_the_agent_moves_to_the_port_it_confirms(self):
         for name in ("spIpConfig.sh", "addHosts.sh"):
             self.install_script(name, "exit 0\n")
