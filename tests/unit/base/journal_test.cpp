@@ -128,19 +128,9 @@ TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
   }
 }
 
-TEST_F(InterruptedRewrite, IsAppliedOnlyToTheFileItWasWrittenFor) {
-  const std::string other = dir_ + "/other";
-  overwriteFile(other, kOld);
-  EXPECT_TRUE(completeInterruptedRewrite(other.c_str(), journal_.c_str()));
-  EXPECT_EQ(contentOf(other), kOld);
-  EXPECT_TRUE(std::filesystem::exists(journal_ + ".set-aside"));
-
-  leaveJournal(kNew);  // then an editor replaces the table by a rename
-  overwriteFile(other, kOld);
-  std::filesystem::rename(other, target_);
-  expectSetAside(kOld, "replaced");
-
-  leaveJournal(kNew);
+// Another file's journal, and one whose table was replaced, are held end to
+// end; here, one whose table is gone, which is not made again.
+TEST_F(InterruptedRewrite, ForATableThatIsGoneIsSetAside) {
   std::filesystem::remove(target_);
   expectSetAside("", "gone");
   EXPECT_FALSE(std::filesystem::exists(target_));
