@@ -172,7 +172,10 @@ TEST_F(InterruptedRewrite, ThatIsNotWholeIsSetAside) {
 TEST_F(InterruptedRewrite, InADirectoryOthersCanWriteIsSetAside) {
   for (const mode_t mode : {01777U, 0770U}) {
     ASSERT_EQ(::chmod(dir_.c_str(), mode), 0);
+    testing::internal::CaptureStderr();
     expectSetAside(kOld, joined("directory mode ", std::to_string(mode)));
+    EXPECT_TRUE(testing::internal::GetCapturedStderr().ends_with(
+        ": its directory can be written by others\n"));
     ASSERT_EQ(::chmod(dir_.c_str(), 0700), 0);
     std::filesystem::remove(journal_ + ".set-aside");
     leaveJournal(kNew);
