@@ -132,7 +132,9 @@ TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
 // end; here, one whose table is gone, which is not made again.
 TEST_F(InterruptedRewrite, ForATableThatIsGoneIsSetAside) {
   std::filesystem::remove(target_);
+  testing::internal::CaptureStderr();
   expectSetAside("", "gone");
+  EXPECT_TRUE(testing::internal::GetCapturedStderr().ends_with(": the file is gone\n"));
   EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
