@@ -42,8 +42,9 @@ class RecoveryTest(SafetyFixture):
         remove("/pstore/zarn.lock")
         os.makedirs("/pstore/zarn.lock/kept")
         self.addCleanup(remove, "/pstore/zarn.lock")
-        self.assertEqual((self.set_ruvo().out, sorted(os.listdir("/pstore"))),
-                         (harness.CANT_SAVE + DONE, ["ruvo_config", "zarn.lock"]))
+        r = self.set_ruvo("--trace")
+        self.assertEqual((r.out, b"trace: save lock /pstore/zarn.lock: not to be had\n" in r.err,
+                          sorted(os.listdir("/pstore"))), (harness.CANT_SAVE + DONE, True, ["ruvo_config", "zarn.lock"]))
 
     def test_journals_zarn_did_not_write_are_set_aside(self):
         def crafted(target="/etc/hosts", inode=None):
