@@ -17,7 +17,7 @@ namespace {
 // errno tells why (EBUSY: `target` is a mount point and cannot be renamed
 // over).
 bool renameDurably(UniqueFd& file, const char* temporary, const char* target) {
-  if (::fsync(file.get()) != 0 || file.reset() != 0 || ::rename(temporary, target) != 0) {
+  if (::fsync(file.get()) != 0 || !file.reset() || ::rename(temporary, target) != 0) {
     return false;
   }
   // The new content is in place; a power cut that undoes the rename leaves the
