@@ -2,9 +2,14 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 // Owns one file descriptor and closes it when it goes out of scope.
 class UniqueFd {
  public:
+  // What the system calls return in place of a descriptor.
+  static constexpr int kNone = -1;
+
   UniqueFd() = default;
   explicit UniqueFd(int fd) : fd_(fd) {}
   UniqueFd(const UniqueFd&) = delete;
@@ -19,21 +24,18 @@ class UniqueFd {
   ~UniqueFd() { reset(); }
 
   [[nodiscard]] int get() const { return fd_; }
-  [[nodiscard]] bool valid() const { return fd_ >= 0; }
+  [[nodiscard]] bool valid() const { return fd_ != kNone; }
 
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
+  int release() { return std::exchange(fd_, kNone); }
 
-  // Closes the descriptor now; returns close()'s result (0 when there was none).
-  int reset(int fd = -1) {
-    const int result = fd_ >= 0 ? ::close(fd_) : 0;
+  // Closes the descriptor now, if there is one, and takes `fd`; false when
+  // close() failed.
+  bool reset(int fd = kNone) {
+    const bool closed = !valid() || ::close(fd_) == 0;
     fd_ = fd;
-    return result;
+    return closed;
   }
 
  private:
-  int fd_ = -1;
+  int fd_ = kNone;
 };
