@@ -47,7 +47,6 @@ bool armGuardTimer(int waitSeconds) {
   action.sa_handler = onGuardTimeout;
   // The grace alarm must reach the handler while it waits on its message.
   action.sa_flags = SA_NODEFER;
-  sigemptyset(&action.sa_mask);
   if (sigaction(SIGALRM, &action, nullptr) != 0) {
     // Kept for callers: no newline after either message.
     writeOut("<error>Can't create signal.</error>");

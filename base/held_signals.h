@@ -6,11 +6,12 @@
 // SIGTERM, SIGHUP) for as long as it lives, so that none of them can stop a
 // step that must finish; one that falls due meanwhile acts as soon as the
 // scope ends.
+//
+// Signal sets here start value-initialised, which on Linux is the empty set.
 class HeldSignals {
  public:
   HeldSignals() {
-    sigset_t ending;
-    sigemptyset(&ending);
+    sigset_t ending{};
     for (const int signalNumber : {SIGALRM, SIGINT, SIGTERM, SIGHUP}) {
       sigaddset(&ending, signalNumber);
     }

@@ -40,8 +40,6 @@ class TerminalSignalsIgnored {
   TerminalSignalsIgnored() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigemptyset(&forShell_);
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
       ::sigaction(kSignals[i], &ignore, &saved_[i]);
       if (saved_[i].sa_handler != SIG_IGN) {

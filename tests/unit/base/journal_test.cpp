@@ -104,6 +104,7 @@ TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
       {"first bytes new", kOld, kNew, kNew.substr(0, 30) + kOld.substr(30), true},
       {"new, the old tail not yet cut", kOld, kNew, kNew + kOld.substr(kNew.size()), true},
       {"growing, half written", shorter, kNew, kNew.substr(0, 40), true},
+      {"growing from one byte", "x", kNew, "x", true},
       {"a line appended", kOld, kNew, kOld + "10.9.9.9 admin\n", false},
       {"a byte changed", kOld, kNew, joined("x", kOld.substr(1)), false},
       {"shorter than both", kOld, kNew, kOld.substr(0, 20), false},
