@@ -91,6 +91,7 @@ class InterruptedRewrite : public testing::Test {
 
 TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
   const std::string shorter = kOld.substr(0, 20);
+  const std::string largest(static_cast<std::size_t>(kJournalContentLimit), 'x');
   struct Case {
     const char* name;
     std::string oldTable;
@@ -105,6 +106,7 @@ TEST_F(InterruptedRewrite, IsCompletedOnlyOverWhatTheRewriteCanHaveLeft) {
       {"new, the old tail not yet cut", kOld, kNew, kNew + kOld.substr(kNew.size()), true},
       {"growing, half written", shorter, kNew, kNew.substr(0, 40), true},
       {"growing from one byte", "x", kNew, "x", true},
+      {"the largest contents", largest, largest.substr(1) + "y", largest, true},
       {"a line appended", kOld, kNew, kOld + "10.9.9.9 admin\n", false},
       {"a byte changed", kOld, kNew, joined("x", kOld.substr(1)), false},
       {"shorter than both", kOld, kNew, kOld.substr(0, 20), false},
