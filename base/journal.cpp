@@ -133,8 +133,8 @@ void readWholeJournal(FoundJournal& found, off_t size) {
   const auto start = static_cast<off_t>(scan.rest.data() - header.data());
   found.layout = {{start, oldLength}, {start + oldLength, newLength}};
   const off_t end = start + oldLength + newLength;
-  std::array<char, kTrailerLength + 1> trailer{};
-  std::array<char, kTrailerLength + 1> expected{};
+  TextSlot trailer{};
+  TextSlot expected{};
   const std::optional<std::uint32_t> crc =
       oldLength <= kJournalContentLimit && newLength <= kJournalContentLimit &&
               size == end + static_cast<off_t>(kTrailerLength) &&
@@ -171,8 +171,8 @@ std::optional<ContentSpan> startJournal(int journal, const char* targetPath, int
 
 std::optional<JournalLayout> sealJournal(int journal, ContentSpan old) {
   struct stat status {};
-  std::array<char, kLengthDigits + 1> length{};
-  std::array<char, kTrailerLength + 1> trailer{};
+  TextSlot length{};
+  TextSlot trailer{};
   if (::fstat(journal, &status) != 0) {
     return std::nullopt;
   }
