@@ -29,10 +29,10 @@ std::size_t timeoutLength = 0;
 // The name of the process that started this one, as the kernel keeps it: at
 // most 15 bytes, chosen by whoever started it, so every byte that is not
 // printable ASCII, and the backslash, is escaped.
-std::array<char, 64> parentName() {
-  std::array<char, 64> name{};
-  std::array<char, 32> path{};
-  std::array<char, 16> raw{};
+TextSlot parentName() {
+  TextSlot name{};
+  TextSlot path{};
+  std::array<char, 16> raw{};  // the kernel's longest name and its newline
   formatText(path, "/proc/%d/comm", static_cast<int>(::getppid()));
   const UniqueFd comm(::open(path.data(), O_RDONLY | O_CLOEXEC));
   const ssize_t got = comm.valid() ? ::read(comm.get(), raw.data(), raw.size()) : -1;
