@@ -57,7 +57,7 @@ Committed commitTogether(FileReplacement& settings, FileReplacement& hosts, bool
 // "platform A -> B, sp C -> D, port P -> Q", every value taken from a number,
 // so that no text of the command line reaches the log as it was typed.
 struct SettingsChange {
-  std::array<char, 160> text{};
+  TextSlot text{};
 };
 
 SettingsChange describeChange(const LinkSettings& old, const char* platformText, const char* spText,
