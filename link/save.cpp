@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -16,6 +15,7 @@
 #include "base/replacement.h"
 #include "base/shell.h"
 #include "base/system_log.h"
+#include "base/text_slot.h"
 #include "base/trace.h"
 #include "link/hosts_table.h"
 #include "link/settings_file.h"
