@@ -20,7 +20,9 @@ constexpr std::string_view kAlias = kPlatformHostAlias;
 
 // A pass over the old table that copies to `out` every line that does not
 // hold the alias, where any character stands for a '.' of the alias. Each kept
-// line is copied from the table once its end is reached.
+// line is copied from the table once its end is reached. The line's last
+// characters are kept in `recent`, NULs before its first: the alias starts
+// with neither a NUL nor a '.', so no match takes in a line's start.
 struct LineFilter {
   int table;
   int out;
@@ -28,16 +30,15 @@ struct LineFilter {
   off_t lineStart = 0;
   bool matched = false;
   std::array<char, kAlias.size()> recent{};
-  std::size_t recentLength = 0;
 };
+static_assert(kAlias.front() != '\0' && kAlias.front() != '.');
 
 bool copyLines(const LineFilter& filter, off_t from, off_t to) {
   return copyRange(filter.table, from, to - from, filter.out);
 }
 
 bool holdsAlias(const LineFilter& filter) {
-  return filter.recentLength == filter.recent.size() &&
-         std::equal(kAlias.begin(), kAlias.end(), filter.recent.begin(),
+  return std::equal(kAlias.begin(), kAlias.end(), filter.recent.begin(),
                     [](char pattern, char c) { return pattern == '.' || pattern == c; });
 }
 
@@ -47,12 +48,11 @@ bool take(LineFilter& filter, char c) {
     const bool kept = filter.matched || copyLines(filter, filter.lineStart, filter.position);
     filter.lineStart = filter.position;
     filter.matched = false;
-    filter.recentLength = 0;
+    filter.recent.fill('\0');
     return kept;
   }
   std::shift_left(filter.recent.begin(), filter.recent.end(), 1);
   filter.recent.back() = c;
-  filter.recentLength = std::min(filter.recentLength + 1, filter.recent.size());
   filter.matched = filter.matched || holdsAlias(filter);
   return true;
 }
