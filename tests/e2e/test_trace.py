@@ -6,6 +6,8 @@ import re
 import harness
 from harness import DONE, NO_SCRIPT, PLATFORM, TIMEOUT
 
+NOT_SENT = b"<error>Unable to send command to platform</error>\n"
+
 TRACE_LINE = re.compile(rb"trace: [^\n]*\n")
 
 
@@ -35,6 +37,7 @@ class TraceTest(harness.SandboxTest):
             ([], "", {}, ["-T", "-w", "1", "-I", "169.254.101.9"], TIMEOUT, 2,
              r"connect 169.254.101.9:6789\ntrace: guard timer ran out\n"),
             ([], "poll-timeout", {}, ["-T", "-w", "2"], b"", 242, r"connect: no answer after 20000 ms\n"),
+            ([], "write-socket", {}, ["-T", "-w", "2"], NOT_SENT, 251, r'sent 0 bytes: ""\n'),
             (["--close-early", "--no-etx"], "", {}, ["-T", "-w", "2"], None, 0,
              r"read 0 bytes: the agent closed the connection\n"),
             (["--reply", "a\\x00b\\\\\"\\x1f"], "", {}, ["-T", "-w", "2"], b"a b\\\"\x1f\n", 0,
