@@ -320,8 +320,13 @@ class SafetyTest(SafetyFixture):
             self.assertEqual((run.wait(10), time.monotonic() - start < 3.5), (2, True))
 
     def test_closed_standard_streams_take_no_file_of_the_program(self):
-        self.standin = {"RUVO_STANDIN_FAIL": "SET_PLAT_IP_IOCTL"}
+        """A stream the caller closed is /dev/null, for zarn's messages and for the scripts."""
+        streams = self.path("streams")
+        self.scripts(before=f"readlink /proc/$$/fd/0 /proc/$$/fd/2 > {streams}\n")
+        self.standin = {"RUVO_STANDIN_FAIL": "SET_SP_IP_IOCTL"}
         for closed in ((2,), (0, 2)):
             with self.subTest(closed=closed):
-                self.spawn("--configRuvo", preexec_fn=lambda: [os.close(fd) for fd in closed]).wait(10)
-                self.assertEqual(os.path.getsize(DRIVER_NODE), 0)
+                self.fresh(OLD_SETTINGS)
+                self.spawn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "2", stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           preexec_fn=lambda: [os.close(fd) for fd in closed]).wait(10)
+                self.assertEqual((os.path.getsize(DRIVER_NODE), read(streams)), (0, "/dev/null\n" * 2))
