@@ -327,6 +327,6 @@ class SafetyTest(SafetyFixture):
         for closed in ((2,), (0, 2)):
             with self.subTest(closed=closed):
                 self.fresh(OLD_SETTINGS)
-                self.spawn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "2", stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           preexec_fn=lambda: [os.close(fd) for fd in closed]).wait(10)
+                self.spawn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "2", stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, preexec_fn=lambda: [os.close(fd) for fd in closed]).wait(10)
                 self.assertEqual((os.path.getsize(DRIVER_NODE), read(streams)), (0, "/dev/null\n" * 2))
