@@ -54,7 +54,7 @@ class RecoveryTest(SafetyFixture):
         shapes = [  # name, how the journal is left -> the reason given
             ("empty", lambda: write(JOURNAL, ""), "not a zarn journal"),
             ("abc", lambda: write(JOURNAL, "abc"), "not a zarn journal"),
-            ("abc, set aside over an empty directory", lambda: (os.mkdir(JOURNAL + ".set-aside"), write(JOURNAL, "abc")),
+            ("over an empty directory", lambda: (os.mkdir(JOURNAL + ".set-aside"), write(JOURNAL, "abc")),
              "not a zarn journal"),
             ("no target", lambda: crafted("", inode=0), "not a zarn journal"),
             ("sparse", lambda: os.truncate(write(JOURNAL, "0\n"), 5 << 20), "too large"),
