@@ -91,8 +91,6 @@ void prepareTimeoutLogLine(const char* message) {
   timeoutLength = length;
 }
 
-void clearTimeoutLogLine() { timeoutLength = 0; }
-
 void sendTimeoutLogLine() {
   if (timeoutLength > 0) {
     send(std::span(timeoutLine.data(), timeoutLength));

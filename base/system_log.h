@@ -12,9 +12,8 @@ enum class LogLevel { kError = 3, kWarning = 4, kNotice = 5 };
 void logChange(LogLevel level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Formats now the line of `message` that the guard timer's handler sends if
-// the timer ends the run before `clearTimeoutLogLine`.
+// the timer ends the run from here on.
 void prepareTimeoutLogLine(const char* message);
-void clearTimeoutLogLine();
 
 // Sends the prepared line, if any; safe in a signal handler.
 void sendTimeoutLogLine();
