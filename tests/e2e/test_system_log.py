@@ -16,6 +16,7 @@ NOTICE, WARNING, ERROR = 29, 28, 27
 OLD, OLD_SP, NEW = "169.254.7.3", "169.254.7.2", "192.168.1.1"  # OLD_SETTINGS' addresses, -a
 MOVE = ["-J", "-a", NEW, "-I", "127.0.0.1", "-w", "2"]
 SAVED = "saved the link settings and the hosts table: "
+TIMED_OUT = (ERROR, "the guard timer ended a run that was changing the link")  # once the save lock is taken
 
 
 @contextlib.contextmanager
@@ -83,6 +84,8 @@ class SystemLogTest(SaveFixture):
         cases += [(default, [*args, "-w", "2"], None, False, None, [])  # readings log nothing
                   for args in (["-T"], ["-L"], ["-O"], ["-j"], ["-?"], ["--version"], ["-c", "0", "-n", "-"])]
         cases += [((("--no-etx",), {}), ["-T", "-w", "1"], None, False, None, [])]  # nor a timeout
+        cases += [((("--reply", "<cmdRetVal>0</cmdRetVal>", "--no-etx"), {}), ["-o", "7100", "-w", "1"], None, False,
+                   None, [(NOTICE, SAVED + change((PLATFORM, SP, 6789), (PLATFORM, SP, 7100))), TIMED_OUT])]
         for agent, args, before, read_only, out, lines in cases:
             with self.subTest(args=args, agent=agent), system_log() as logged:
                 self.fresh(before, read_only)
@@ -138,8 +141,7 @@ class SystemLogTest(SaveFixture):
             self.scripts(before="sleep 3\n")
             with self.agent(listen="127.0.0.1", port=7000):
                 self.assertEqual(self.zarn("-J", "-a", NEW, "-I", "127.0.0.1", "-w", "1").status, 2)
-            self.assertEqual(entries(logged())[-1],
-                             (ERROR, "the guard timer ended a run that was changing the link"))
+            self.assertEqual(entries(logged())[-1], TIMED_OUT)
 
             logged().clear()
             self.fresh(OLD_SETTINGS)
@@ -160,6 +162,18 @@ class SystemLogTest(SaveFixture):
                 cmd = ["env", f"LD_PRELOAD={preload}", *cmd] if preload else cmd
                 subprocess.run([sys.executable, "-c", parent, *cmd], env=env, check=True)
                 self.assertEqual([line.endswith(f" (uid 0, parent {shown})") for line in logged()], [True], logged())
+
+    def test_a_line_longer_than_a_datagram_is_cut_to_1023_bytes(self):
+        deep = os.path.join(self.dir, *["d" * 200] * 6)  # the table's path alone is longer
+        os.makedirs(deep)
+        os.remove("/etc/hosts")
+        os.symlink(write(os.path.join(deep, "hosts"), OLD_HOSTS), "/etc/hosts")
+        self.addCleanup(os.remove, "/etc/hosts")
+        os.chmod(write("/pstore/hosts.zarn-journal", "abc"), 0o600)
+        with system_log() as logged:
+            self.zarn("--configRuvo")
+            line = logged()[0]
+        self.assertEqual((len(line), line.startswith(f"<{WARNING}>zarn[")), (1023, True))
 
     def test_a_missing_or_stuck_log_changes_nothing(self):
         self.fresh(OLD_SETTINGS)
