@@ -40,8 +40,8 @@ class TraceTest(harness.SandboxTest):
             ([], "write-socket", {}, ["-T", "-w", "2"], NOT_SENT, 251, r'sent 0 bytes: ""\n'),
             (["--close-early", "--no-etx"], "", {}, ["-T", "-w", "2"], None, 0,
              r"read 0 bytes: the agent closed the connection\n"),
-            (["--reply", "a\\x00b\\\\\"\\x1f"], "", {}, ["-T", "-w", "2"], b"a b\\\"\x1f\n", 0,
-             r"read 7 bytes: \"a\\x00b\\\\\\\"\\x1f\\x03\"\ntrace: end of text\n"),
+            (["--reply", "a\\x00b\\\\\" \\x1f\\x7f"], "", {}, ["-T", "-w", "2"], b"a b\\\" \x1f\x7f\n", 0,
+             re.escape(r'read 9 bytes: "a\x00b\\\" \x1f\x7f\x03"') + r"\ntrace: end of text\n"),
             ([], "", {}, ["-L", "-w", "0"], None, 0, r"guard timer not armed: the run may wait forever\n"),
             ([], "", {}, move, DONE, 0,
              r"settings /pstore/ruvo_config: none, built-in: sp 169.254.101.2, platform "
