@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "base/trace.h"
@@ -65,11 +66,11 @@ class TerminalSignalsIgnored {
 };
 
 // Starts the shell on `commandLine` with `defaults` given their default
-// action; false when it could not be started.
-bool spawnShell(const char* commandLine, const sigset_t& defaults, pid_t& child) {
+// action; its process, or none when it could not be started.
+std::optional<pid_t> spawnShell(const char* commandLine, const sigset_t& defaults) {
   posix_spawnattr_t attributes;
   if (posix_spawnattr_init(&attributes) != 0) {
-    return false;
+    return std::nullopt;
   }
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
@@ -77,20 +78,20 @@ bool spawnShell(const char* commandLine, const sigset_t& defaults, pid_t& child)
   char dashC[] = "-c";
   char* arguments[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
   Environment environment{};
-  const bool spawned = posix_spawn(&child, shell, nullptr, &attributes, arguments,
-                                   shellEnvironment(environment)) == 0;
+  pid_t child{};
+  const int spawned =
+      posix_spawn(&child, shell, nullptr, &attributes, arguments, shellEnvironment(environment));
   posix_spawnattr_destroy(&attributes);
-  return spawned;
+  return spawned == 0 ? std::optional(child) : std::nullopt;
 }
 
 }  // namespace
 
 bool runShellLine(const char* commandLine) {
   const TerminalSignalsIgnored whileRunning;
-  pid_t child{};
+  const std::optional<pid_t> child = spawnShell(commandLine, whileRunning.restoredForShell());
   int status{};
-  if (!spawnShell(commandLine, whileRunning.restoredForShell(), child) ||
-      waitpid(child, &status, 0) != child) {
+  if (!child || waitpid(*child, &status, 0) != *child) {
     trace("shell \"%s\": not run", commandLine);
     return false;
   }
