@@ -97,22 +97,23 @@ class SystemLogTest(SaveFixture):
     def test_a_change_that_fails_is_logged(self):
         not_given = f"the driver was not given platform {OLD}, sp {OLD_SP}: "
         failing = {"RUVO_STANDIN_FAIL": "SET_SP_IP_IOCTL"}
-        cases = [  # driver stand-in (None: no node, last), settings, scripts' statuses, args -> a line
+        cases = [  # environment (None: no driver node, last), settings, scripts' statuses, args -> a line
             (failing, OLD_SETTINGS, (0, 0), ["--configRuvo"], (ERROR, not_given + "a request failed with -1")),
             ({}, harness.MALFORMED, (0, 0), ["--configRuvo"],
              (ERROR, "the driver was not given the link settings: /pstore/ruvo_config is malformed")),
             ({}, OLD_SETTINGS, (0, 1), MOVE, (WARNING, "the network scripts failed after the save: "
                                                        "/usr/local/bin/spIpConfig.sh; /usr/local/bin/addHosts.sh;")),
+            ({"ZARN_FAIL": "fsync"}, OLD_SETTINGS, (0, 0), MOVE,
+             (ERROR, "link settings not saved, /pstore/ruvo_config could not be written: " + MOVED)),
             (None, OLD_SETTINGS, (0, 0), ["--configRuvo"], (ERROR, not_given + "no node, result -2")),
         ]
-        for standin, settings, statuses, args, line in cases:
+        for env, settings, statuses, args, line in cases:
             with self.subTest(line[1]), system_log() as logged:
                 self.fresh(settings)
                 self.scripts(statuses)
-                self.standin = standin or {}
-                if standin is None:
+                if env is None:
                     os.remove(harness.DRIVER_NODE)
-                self.zarn(*args)
+                self.zarn(*args, env=env, preload=(harness.CRASH_LIB,))
                 self.assertIn(line, entries(logged()))
 
     def test_a_half_made_save_a_journal_and_the_timer_ending_or_unarmed_are_logged(self):
