@@ -68,10 +68,11 @@ void traceBytes(const char* what, std::span<const char> bytes) {
   if (!tracing()) {
     return;
   }
-  // Four characters a byte at most: a read of 255 bytes fits.
-  std::array<char, 4 * 256 + 1> escaped{};
+  // Four characters a byte at most; no read or request is longer than a
+  // text slot.
+  std::array<char, 4 * kTextSlotSize> escaped{};
   std::size_t length = 0;
-  for (const char byte : bytes.first(std::min<std::size_t>(bytes.size(), 256))) {
+  for (const char byte : bytes.first(std::min(bytes.size(), kTextSlotSize))) {
     length += escape(byte, std::span<char, 4>(escaped.data() + length, 4));
   }
   trace("%s %zu bytes: \"%.*s\"", what, bytes.size(), static_cast<int>(length), escaped.data());
