@@ -38,7 +38,7 @@ class TraceTest(harness.SandboxTest):
              r"connect 169.254.101.9:6789\ntrace: guard timer ran out\n"),
             ([], "poll-timeout", {}, ["-T", "-w", "2"], b"", 242, r"connect: no answer after 20000 ms\n"),
             ([], "write-socket", {}, ["-T", "-w", "2"], NOT_SENT, 251, r'sent 0 bytes: ""\n'),
-            (["--close-early", "--no-etx"], "", {}, ["-T", "-w", "2"], None, 0,
+            (["--reply", "partial", "--close-early", "--no-etx"], "", {}, ["-T", "-w", "2"], None, 0,
              r"read 0 bytes: the agent closed the connection\n"),
             (["--reply", "a\\x00b\\\\\" \\x1f\\x7f"], "", {}, ["-T", "-w", "2"], b"a b\\\" \x1f\x7f\n", 0,
              re.escape(r'read 9 bytes: "a\x00b\\\" \x1f\x7f\x03"') + r"\ntrace: end of text\n"),
