@@ -111,9 +111,23 @@ int sigaction(int signal, const struct sigaction* action, struct sigaction* old)
   return fails_by_name("sigaction", 0) ? -1 : NEXT(sigaction)(signal, action, old);
 }
 
-int poll(struct pollfd* watched, nfds_t count, int milliseconds) {
+/* What an injected poll returns: 0 for poll-timeout, -1 for poll, else kRealPoll. */
+enum { kRealPoll = -2 };
+static int injected_poll(void) {
   if (fails_by_name("poll-timeout", 0)) return 0;
-  return fails_by_name("poll", 0) ? -1 : NEXT(poll)(watched, count, milliseconds);
+  return fails_by_name("poll", 0) ? -1 : kRealPoll;
+}
+
+int poll(struct pollfd* watched, nfds_t count, int milliseconds) {
+  const int injected = injected_poll();
+  return injected != kRealPoll ? injected : NEXT(poll)(watched, count, milliseconds);
+}
+
+/* What a fortified build calls for poll. */
+int __poll_chk(struct pollfd* watched, nfds_t count, int milliseconds, size_t room);
+int __poll_chk(struct pollfd* watched, nfds_t count, int milliseconds, size_t room) {
+  const int injected = injected_poll();
+  return injected != kRealPoll ? injected : NEXT(__poll_chk)(watched, count, milliseconds, room);
 }
 
 int getsockopt(int fd, int level, int name, void* value, socklen_t* length) {
