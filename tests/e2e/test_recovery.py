@@ -57,6 +57,7 @@ class RecoveryTest(SafetyFixture):
             ("over an empty directory", lambda: (os.mkdir(JOURNAL + ".set-aside"), write(JOURNAL, "abc")),
              "not a zarn journal"),
             ("no target", lambda: crafted("", inode=0), "not a zarn journal"),
+            ("a target no path can be", lambda: crafted("/" * 4096, inode=0), "not a zarn journal"),
             ("sparse", lambda: os.truncate(write(JOURNAL, "0\n"), 5 << 20), "too large"),
             ("cut short", lambda: (crafted(), os.truncate(JOURNAL, 200)), "damaged"),
             ("link", lambda: os.symlink(victim, JOURNAL), "not a regular file"),
