@@ -4,9 +4,7 @@ import contextlib
 import re
 
 import harness
-from harness import DONE, NO_SCRIPT, PLATFORM, TIMEOUT
-
-NOT_SENT = b"<error>Unable to send command to platform</error>\n"
+from harness import DONE, NO_SCRIPT, NOT_SENT, PLATFORM, TIMEOUT
 
 TRACE_LINE = re.compile(rb"trace: [^\n]*\n")
 
