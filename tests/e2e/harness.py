@@ -43,6 +43,7 @@ CANT_SAVE = b"Zarn: Unable to save Ruvo IP Configuration is /pstore/ruvo_config\
 NO_HOSTS = b"<error>Unable to save host information</error?\n"
 NO_SCRIPT = b"<error>spIpConfig.sh script failed</error>\n"
 NOT_SENT = b"<error>Unable to send command to platform</error>\n"
+NO_SIGNAL = b"<error>Can't create signal.</error>"
 # A settings file cut after its second line.
 MALFORMED = "sp 169.254.101.2 0xa9fe6502\np0 169.254.101.3 0xa9fe6503\n"
 

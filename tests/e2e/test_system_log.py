@@ -147,7 +147,7 @@ class SystemLogTest(SaveFixture):
             logged().clear()
             self.fresh(OLD_SETTINGS)
             r = self.zarn(*MOVE, preload=(harness.CRASH_LIB,), env={"ZARN_FAIL": "sigaction"})
-            self.assertEqual((r.out, entries(logged())[0]), (b"<error>Can't create signal.</error>" + DONE, (
+            self.assertEqual((r.out, entries(logged())[0]), (harness.NO_SIGNAL + DONE, (
                 NOTICE, f"re-addressing the link to platform {NEW}, sp {OLD_SP}: request not sent, "
                         "the guard timer could not be armed, for 127.0.0.1 port 7000")))
 
